@@ -1,0 +1,24 @@
+#include "app/Logging.h"
+
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+
+std::shared_ptr<spdlog::logger> CreateAppLogger(const std::string& path, std::string* error)
+{
+    try
+    {
+        spdlog::drop(kAppLoggerName);
+        auto logger = spdlog::rotating_logger_mt(kAppLoggerName, path, kLogMaxSize, kLogRotatedFiles, false);
+        spdlog::set_formatter(std::make_unique<spdlog::pattern_formatter>(
+            "[%Y-%m-%d %H:%M:%S.%e][%l][%s,%#]:%v", spdlog::pattern_time_type::local, std::string("\r\n")));
+        logger->flush_on(spdlog::level::warn);
+        return logger;
+    }
+    catch (const spdlog::spdlog_ex& e)
+    {
+        if (error != nullptr)
+            *error = e.what();
+        return nullptr;
+    }
+}

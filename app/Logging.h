@@ -1,0 +1,19 @@
+// The program's one named logger and its rotating log file.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace spdlog
+{
+class logger;
+}
+
+constexpr const char* kAppLoggerName = "CKd7YmodemUpdateApp";
+constexpr std::size_t kLogMaxSize = 1048576;
+constexpr std::size_t kLogRotatedFiles = 3;
+
+// Creates and registers the logger with its file at path (appended to, never rotated on open).
+// When the file cannot be created it returns null and says why in error; the program goes on
+// without a log.
+std::shared_ptr<spdlog::logger> CreateAppLogger(const std::string& path, std::string* error = nullptr);

@@ -1,0 +1,28 @@
+// The settings file: section "Device" of one INI file, read at each use, never cached.
+#pragma once
+
+#include "platform/Win32Api.h"
+
+#include <string>
+
+// The executable's folder (ending in the separator) and base name; set once at start-up.
+void SetModulePaths(const std::wstring& moduleDir, const std::wstring& moduleName);
+const std::wstring& GetModuleDir();
+const std::wstring& GetModuleName();
+// Fills the module paths from the running executable.
+void InitModulePathsFromExecutable();
+
+// Module folder + base name + ".ini", unless a front end or a test named another file.
+std::string GetIniPath();
+void SetIniPathOverride(const std::string& path);
+
+int ReadSettingInt(const char* key, int defaultValue);
+// At most 511 bytes; empty when the key is missing.
+std::string ReadSettingString(const char* key);
+// Failures are silent: the run goes on with what the operator chose.
+void WriteSettingString(const char* key, const std::string& value);
+
+// Upper bound of every pause taken from the file, so no value can make the tool hang for ever.
+constexpr int kMaxPauseMs = 60000;
+// A pause in milliseconds: a negative value falls back to the default, a huge one to kMaxPauseMs.
+DWORD ReadSettingPause(const char* key, int defaultValue);

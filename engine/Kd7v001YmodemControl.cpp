@@ -1,0 +1,376 @@
+#include "engine/Kd7v001YmodemControl.h"
+
+#include "app/Logging.h"
+#include "app/Settings.h"
+#include "platform/Text.h"
+#include "serial/SerialException.h"
+#include "serial/SerialLink.h"
+
+#include <spdlog/spdlog.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+namespace
+{
+constexpr std::size_t kBlockSmall = 128;
+constexpr std::size_t kBlockLarge = 1024;
+constexpr char kMainMenu[] = "Main Menu";
+
+constexpr std::array<unsigned short, 256> MakeCrcTable()
+{
+    std::array<unsigned short, 256> table{};
+    for (unsigned i = 0; i < 256; ++i)
+    {
+        unsigned crc = i;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
+        table[i] = static_cast<unsigned short>(crc);
+    }
+    return table;
+}
+constexpr auto kCrcTable = MakeCrcTable();
+
+void AppendCrc(std::vector<char>& frame, const char* payload, std::size_t size)
+{
+    const unsigned short crc = Crc16Arc(payload, size);
+    frame.push_back(static_cast<char>(crc & 0xFF));
+    frame.push_back(static_cast<char>(crc >> 8));
+}
+
+// The wait event of one top-level operation, closed whichever way the operation ends.
+class CWaitEvent
+{
+public:
+    CWaitEvent() : m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CWaitEvent()
+    {
+        if (m_hEvent != nullptr)
+            CloseHandle(m_hEvent);
+    }
+    CWaitEvent(const CWaitEvent&) = delete;
+    CWaitEvent& operator=(const CWaitEvent&) = delete;
+    HANDLE Get() const { return m_hEvent; }
+
+private:
+    HANDLE m_hEvent;
+};
+
+std::size_t SkipC(const std::vector<char>& answer)
+{
+    std::size_t i = 0;
+    while (i < answer.size() && answer[i] == Kd7v001YmodemControl::CRC_C)
+        ++i;
+    return i;
+}
+} // namespace
+
+std::string FormatHex(const std::vector<char>& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    for (char c : bytes)
+    {
+        const auto b = static_cast<unsigned char>(c);
+        text += digits[b >> 4];
+        text += digits[b & 0x0F];
+        text += ' ';
+    }
+    return text;
+}
+
+unsigned short Crc16Arc(const char* data, std::size_t size)
+{
+    unsigned crc = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        crc = (crc >> 8) ^ kCrcTable[(crc ^ static_cast<unsigned char>(data[i])) & 0xFFu];
+    return static_cast<unsigned short>(crc);
+}
+
+void Kd7v001YmodemControl::Delay(DWORD milliseconds) { Sleep(milliseconds); }
+
+int Kd7v001YmodemControl::MakeFileFrames(FrameTable& table, const std::vector<char>& data,
+                                         const std::wstring& fileName)
+{
+    int counter = 0;
+    std::vector<char> header{SOH, 0x00, static_cast<char>(0xFF)};
+    const std::string name = WideToNarrow(fileName);
+    header.insert(header.end(), name.begin(), name.end());
+    header.push_back(0x00);
+    const std::string size = std::to_string(data.size());
+    header.insert(header.end(), size.begin(), size.end());
+    header.push_back(0x00);
+    header.resize(3 + kBlockSmall, 0x00);
+    AppendCrc(header, header.data() + 3, kBlockSmall);
+    table[counter] = std::move(header);
+
+    std::size_t offset = 0;
+    std::size_t remaining = data.size();
+    while (remaining > 0)
+    {
+        ++counter;
+        const std::size_t payload = remaining > kBlockSmall ? kBlockLarge : kBlockSmall;
+        const std::size_t take = remaining < payload ? remaining : payload;
+        const auto number = static_cast<unsigned char>(counter % 256);
+        std::vector<char> frame;
+        frame.reserve(3 + payload + 2);
+        frame.push_back(payload == kBlockLarge ? STX : SOH);
+        frame.push_back(static_cast<char>(number));
+        frame.push_back(static_cast<char>(0xFF - number));
+        frame.insert(frame.end(), data.begin() + static_cast<std::ptrdiff_t>(offset),
+                     data.begin() + static_cast<std::ptrdiff_t>(offset + take));
+        frame.resize(3 + payload, SUB);
+        AppendCrc(frame, frame.data() + 3, payload);
+        table[counter] = std::move(frame);
+        offset += take;
+        remaining -= take;
+    }
+
+    ++counter;
+    std::vector<char> end{SOH, 0x00, static_cast<char>(0xFF)};
+    end.resize(3 + kBlockSmall + 2, 0x00);
+    table[counter] = std::move(end);
+    return static_cast<int>(table.size());
+}
+
+bool Kd7v001YmodemControl::AcceptAnyAnswer(const std::vector<char>&) const { return true; }
+
+bool Kd7v001YmodemControl::IsAnswerC(const std::vector<char>& answer) const
+{
+    return !answer.empty() && answer[0] == CRC_C;
+}
+
+bool Kd7v001YmodemControl::IsAckC(const std::vector<char>& answer) const
+{
+    for (std::size_t i = 0; i < answer.size(); ++i)
+    {
+        if (answer[i] != ACK)
+            continue;
+        if (i + 1 < answer.size() && answer[i + 1] == CRC_C)
+            return true;
+        ++i; // the byte after an ACK that is not C is passed over as well
+    }
+    return false;
+}
+
+bool Kd7v001YmodemControl::IsAck(const std::vector<char>& answer) const
+{
+    const std::size_t i = SkipC(answer);
+    return i < answer.size() && answer[i] == ACK;
+}
+
+bool Kd7v001YmodemControl::IsNak(const std::vector<char>& answer) const
+{
+    const std::size_t i = SkipC(answer);
+    return i < answer.size() && answer[i] == NAK;
+}
+
+bool Kd7v001YmodemControl::IsMainMenu(const std::vector<char>& answer)
+{
+    const std::size_t n = sizeof kMainMenu - 1;
+    if (answer.size() < n)
+        return false;
+    for (std::size_t i = 0; i + n <= answer.size(); ++i)
+    {
+        if (std::memcmp(answer.data() + i, kMainMenu, n) == 0)
+            return true;
+    }
+    return false;
+}
+
+int Kd7v001YmodemControl::HostReadAnswer(ISerialPort* port, HANDLE hEvent, std::vector<char>& answer)
+{
+    std::vector<char> piece;
+    if (ReadSerialAvailable(port, hEvent, piece) == -1)
+        return -1;
+    answer.insert(answer.end(), piece.begin(), piece.end());
+    return static_cast<int>(answer.size());
+}
+
+bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<char>& frame, int retries,
+                                          int interval, unsigned minAnswer, AnswerCheck check)
+{
+    CWaitEvent event;
+    COMMTIMEOUTS timeouts{};
+    port->GetTimeouts(timeouts);
+    bool result = false;
+    try
+    {
+        while (--retries >= 0)
+        {
+            if (!WriteSerialFrame(port, event.Get(), frame))
+            {
+                if (auto log = spdlog::get(kAppLoggerName))
+                    log->log(spdlog::source_loc{__FILE__, __LINE__, "Kd7v001YmodemControl::HostWriteFrame"},
+                             spdlog::level::err,
+                             "\xCF\xC2\xB7\xA2\xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC\xA3\xAC\xCA\xFD\xBE\xDD\xB4\xF3\xD0"
+                             "\xA1{}\xA3\xAC\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4{}",
+                             frame.size(), retries);
+                Delay(timeouts.WriteTotalTimeoutConstant);
+                continue;
+            }
+            Delay(static_cast<DWORD>(interval));
+            std::vector<char> answer;
+            if (HostReadAnswer(port, event.Get(), answer) == -1)
+            {
+                if (auto log = spdlog::get(kAppLoggerName))
+                    log->log(spdlog::source_loc{__FILE__, __LINE__, "Kd7v001YmodemControl::HostWriteFrame"},
+                             spdlog::level::err,
+                             "\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1\xD6\xF7\xBB\xFA\xCF\xEC\xD3\xA6\xA3\xAC\xCA\xA3\xD3"
+                             "\xE0\xD6\xD8\xCA\xD4{}",
+                             retries);
+                Delay(timeouts.ReadTotalTimeoutConstant);
+                continue;
+            }
+            m_sigAnswerTrace(answer);
+            if (answer.size() < minAnswer)
+            {
+                if (HostReadAnswer(port, event.Get(), answer) == -1)
+                {
+                    Delay(timeouts.ReadTotalTimeoutConstant);
+                    continue;
+                }
+                m_sigAnswerTrace(answer);
+            }
+            if (check(answer))
+            {
+                result = true;
+                break;
+            }
+            if (auto log = spdlog::get(kAppLoggerName))
+                log->log(spdlog::source_loc{__FILE__, __LINE__, "Kd7v001YmodemControl::HostWriteFrame"},
+                         spdlog::level::err, "\xD3\xA6\xB4\xF0\xB4\xED\xCE\xF3:{},\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4{}",
+                         FormatHex(answer), retries);
+            Delay(timeouts.ReadTotalTimeoutConstant);
+        }
+    }
+    catch (const CSerialException&)
+    {
+        result = false;
+    }
+    return result;
+}
+
+bool Kd7v001YmodemControl::HostListenUpdate(ISerialPort* port)
+{
+    CWaitEvent event;
+    const int total = ReadSettingInt("ListenUpdateRetry", 300);
+    const DWORD interval = ReadSettingPause("listenInterval", 300);
+    int left = total;
+    try
+    {
+        for (;;)
+        {
+            const DWORD t0 = GetTickCount();
+            if (!m_sigListenProgress(left, total))
+                return false;
+            if (left < 0)
+                return false;
+            Delay(interval);
+            std::vector<char> answer;
+            if (HostReadAnswer(port, event.Get(), answer) == -1)
+            {
+                --left;
+                continue;
+            }
+            m_sigListenTrace(answer);
+            // Keep each pass near a second, asking the progress slots before every step.
+            long long elapsed = static_cast<long long>(GetTickCount() - t0);
+            if (elapsed < 1000)
+            {
+                for (; elapsed > 0; elapsed -= 100)
+                {
+                    if (!m_sigListenProgress(left, total))
+                        return false;
+                    Delay(100);
+                }
+            }
+            if (IsMainMenu(answer))
+                return true;
+            --left;
+        }
+    }
+    catch (const CSerialException&)
+    {
+        return false;
+    }
+}
+
+bool Kd7v001YmodemControl::SendWithSettings(ISerialPort* port, const std::vector<char>& frame, int defaultRetries,
+                                            int defaultInterval, unsigned minAnswer, AnswerCheck check)
+{
+    const int retries = ReadSettingInt("WriteDataFrameRetry", defaultRetries);
+    const auto interval = static_cast<int>(ReadSettingPause("WriteDataFrameInterval", defaultInterval));
+    return HostWriteFrame(port, frame, retries, interval, minAnswer, std::move(check));
+}
+
+bool Kd7v001YmodemControl::HostSelectImage(ISerialPort* port, int image)
+{
+    if (!m_sigHostWriteProgress(image, image))
+        return false;
+    const std::vector<char> frame{static_cast<char>(0x30 + image)};
+    return SendWithSettings(port, frame, 10, 200, 1, [this](const std::vector<char>& a) { return IsAnswerC(a); });
+}
+
+bool Kd7v001YmodemControl::HostWriteFrameAckC(ISerialPort* port, const std::vector<char>& frame)
+{
+    return SendWithSettings(port, frame, 3, 200, 2, [this](const std::vector<char>& a) { return IsAckC(a); });
+}
+
+bool Kd7v001YmodemControl::HostWriteFrameAck(ISerialPort* port, const std::vector<char>& frame)
+{
+    return SendWithSettings(port, frame, 3, 150, 1, [this](const std::vector<char>& a) { return IsAck(a); });
+}
+
+bool Kd7v001YmodemControl::HostWriteFrameNak(ISerialPort* port, const std::vector<char>& frame)
+{
+    return SendWithSettings(port, frame, 10, 200, 1, [this](const std::vector<char>& a) { return IsNak(a); });
+}
+
+bool Kd7v001YmodemControl::HostWriteEnd(ISerialPort* port, const std::vector<char>& endBlock)
+{
+    const std::vector<char> eot{EOT};
+    if (!HostWriteFrameNak(port, eot))
+        return false;
+    if (!HostWriteFrameAckC(port, eot))
+        return false;
+    return SendWithSettings(port, endBlock, 10, 200, 1, [this](const std::vector<char>& a) { return IsAck(a); });
+}
+
+int Kd7v001YmodemControl::HostWriteFrames(ISerialPort* port, const FrameTable& table)
+{
+    const int n = static_cast<int>(table.size());
+    if (n < 2)
+        return -1;
+    if (!m_sigWriteProgress(1, n))
+        return -1;
+    auto it = table.begin();
+    if (!HostWriteFrameAckC(port, it->second))
+        return -1;
+    const auto last = std::prev(table.end());
+    int k = 2;
+    for (++it; it != last; ++it, ++k)
+    {
+        if (!m_sigWriteProgress(k, n))
+            return -1;
+        if (!HostWriteFrameAck(port, it->second))
+            return -1;
+    }
+    if (!m_sigWriteProgress(n, n))
+        return -1;
+    if (!HostWriteEnd(port, last->second))
+        return -1;
+    return n;
+}
+
+bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
+{
+    if (!m_sigHostWriteProgress(4, 4))
+        return false;
+    const std::vector<char> frame{HOST_WRITE};
+    return SendWithSettings(port, frame, 10, 200, 1,
+                            [this](const std::vector<char>& a) { return AcceptAnyAnswer(a); });
+}

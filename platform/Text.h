@@ -1,0 +1,7 @@
+// Wide and narrow text: the ANSI code page on Windows, UTF-8 elsewhere.
+#pragma once
+
+#include <string>
+
+std::string WideToNarrow(const std::wstring& text);
+std::wstring NarrowToWide(const std::string& text);

@@ -1,0 +1,70 @@
+#include "platform/Text.h"
+
+// UTF-8 by hand: the locale-dependent converters would tie the result to the caller's locale.
+std::string WideToNarrow(const std::wstring& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t wc : text)
+    {
+        auto c = static_cast<char32_t>(wc);
+        if (c == 0)
+            break;
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = U'?';
+        if (c < 0x80)
+            out += static_cast<char>(c);
+        else if (c < 0x800)
+        {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        else if (c < 0x10000)
+        {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+        else
+        {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring NarrowToWide(const std::string& text)
+{
+    std::wstring out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size())
+    {
+        auto b = static_cast<unsigned char>(text[i]);
+        if (b == 0)
+            break;
+        int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+        char32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
+        bool ok = extra >= 0 && i + static_cast<std::size_t>(extra) < text.size();
+        for (int k = 1; ok && k <= extra; ++k)
+        {
+            auto cont = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            if ((cont & 0xC0) != 0x80)
+                ok = false;
+            else
+                c = (c << 6) | (cont & 0x3F);
+        }
+        if (!ok)
+        {
+            out += L'\xFFFD';
+            ++i;
+            continue;
+        }
+        out += static_cast<wchar_t>(c);
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return out;
+}

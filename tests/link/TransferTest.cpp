@@ -1,0 +1,138 @@
+#include "engine/Kd7v001YmodemControl.h"
+
+#include "../support/FakeRadioPort.h"
+#include "../support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+using Y = Kd7v001YmodemControl;
+using Progress = std::vector<std::pair<int, int>>;
+
+// Selects, sends and closes one image the way the upgrade run does.
+bool SendImage(CTestEngine& engine, CFakeRadioPort& port, int code, const std::vector<char>& data,
+               const std::wstring& name)
+{
+    if (!engine.HostSelectImage(&port, code))
+        return false;
+    FrameTable table;
+    const int n = Y::MakeFileFrames(table, data, name);
+    return engine.HostWriteFrames(&port, table) == n;
+}
+} // namespace
+
+TEST(Transfer, TwoImagesReachAStrictRadioIntact)
+{
+    CSettingsFile settings;
+    CFakeRadioPort port;
+    port.m_pendingWrites = true;
+    CTestEngine engine;
+    const auto app = RandomImage(300 * 1024 + 77, 1);
+    const auto rcdb = RandomImage(60000, 2);
+    ASSERT_TRUE(SendImage(engine, port, 1, app, L"app.bin"));
+    ASSERT_TRUE(SendImage(engine, port, 2, rcdb, L"rcdb.bin"));
+    ASSERT_TRUE(engine.HostWriteLocation(&port));
+
+    const auto& radio = port.m_radio;
+    EXPECT_TRUE(radio.Violations().empty()) << FormatSummaryText(radio);
+    ASSERT_EQ(radio.Images().size(), 2u);
+    EXPECT_EQ(radio.Images()[0].code, 1);
+    EXPECT_EQ(radio.Images()[0].name, "app.bin");
+    EXPECT_EQ(radio.Images()[0].data, app);
+    EXPECT_EQ(radio.Images()[1].code, 2);
+    EXPECT_EQ(radio.Images()[1].data, rcdb);
+    EXPECT_TRUE(radio.WriteCommandSeen());
+    EXPECT_EQ(radio.Resends(), 0);
+}
+
+TEST(Transfer, ProgressBeforeEveryFrame)
+{
+    CSettingsFile settings;
+    for (std::size_t size : {std::size_t{0}, std::size_t{3000}})
+    {
+        CFakeRadioPort port;
+        CTestEngine engine;
+        Progress progress;
+        engine.m_sigWriteProgress.connect([&](int done, int total) {
+            progress.emplace_back(done, total);
+            return false;
+        });
+        ASSERT_TRUE(SendImage(engine, port, 1, RandomImage(size, 3), L"x.bin"));
+        const Progress expected = size == 0 ? Progress{{1, 2}, {2, 2}} : Progress{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}};
+        EXPECT_EQ(progress, expected);
+        // header, data..., EOT, EOT, end block after the selector
+        EXPECT_EQ(port.m_written.size(), 1 + static_cast<std::size_t>(progress.back().second) + 2);
+        EXPECT_EQ(port.m_written[port.m_written.size() - 3], std::vector<char>{Y::EOT});
+    }
+}
+
+TEST(Transfer, StopRequestEndsBeforeTheNextBlock)
+{
+    CSettingsFile settings;
+    CFakeRadioPort port;
+    CTestEngine engine;
+    engine.m_sigWriteProgress.connect([](int done, int) { return done == 3; });
+    engine.m_sigWriteProgress.connect([](int, int) { return false; });
+    ASSERT_TRUE(engine.HostSelectImage(&port, 1));
+    FrameTable table;
+    Y::MakeFileFrames(table, RandomImage(3000, 4), L"x.bin");
+    EXPECT_EQ(engine.HostWriteFrames(&port, table), -1);
+    // selector, header, first data block; no EOT, no end block
+    EXPECT_EQ(port.m_written.size(), 3u);
+    EXPECT_EQ(port.m_radio.Images().size(), 0u);
+
+    CTestEngine selectStopped;
+    selectStopped.m_sigHostWriteProgress.connect([](int, int) { return true; });
+    CFakeRadioPort quiet;
+    EXPECT_FALSE(selectStopped.HostSelectImage(&quiet, 2));
+    EXPECT_FALSE(selectStopped.HostWriteLocation(&quiet));
+    EXPECT_EQ(quiet.m_writeCalls, 0);
+}
+
+TEST(Transfer, RadioFaultsSurvivedWithDefaultRetries)
+{
+    CSettingsFile settings;
+    RadioFaults faults;
+    faults.nakRate = 0.1;
+    faults.dropRate = 0.05;
+    faults.garbleRate = 0.05;
+    faults.cBeforeAck = true;
+    faults.splitAckC = true;
+    faults.seed = 7;
+    CFakeRadioPort port(faults);
+    CTestEngine engine;
+    const auto image = RandomImage(40 * 1024, 5);
+    ASSERT_TRUE(SendImage(engine, port, 1, image, L"app.bin")) << FormatSummaryText(port.m_radio);
+    EXPECT_EQ(port.m_radio.Images().at(0).data, image);
+    EXPECT_GT(port.m_radio.Resends(), 0);
+    EXPECT_TRUE(port.m_radio.Violations().empty()) << FormatSummaryText(port.m_radio);
+}
+
+TEST(Transfer, FailuresEndTheImage)
+{
+    CSettingsFile settings;
+    CTestEngine engine;
+    {
+        RadioFaults faults;
+        faults.firstEotAck = true;
+        CFakeRadioPort port(faults);
+        EXPECT_FALSE(SendImage(engine, port, 1, RandomImage(100, 6), L"a.bin"));
+        long eots = std::count(port.m_written.begin(), port.m_written.end(), std::vector<char>{Y::EOT});
+        EXPECT_EQ(eots, 10) << "the first EOT uses all its attempts";
+    }
+    {
+        RadioFaults faults;
+        faults.vanishAfter = 2;
+        CFakeRadioPort port(faults);
+        EXPECT_FALSE(SendImage(engine, port, 1, RandomImage(8000, 6), L"a.bin"));
+        EXPECT_EQ(port.m_written.size(), 1u + 1u + 3u) << "no retries once the device has gone";
+    }
+    {
+        RadioFaults faults;
+        faults.ignoreSelect = true;
+        CFakeRadioPort port(faults);
+        EXPECT_FALSE(engine.HostSelectImage(&port, 1));
+        EXPECT_EQ(port.m_writeCalls, 10);
+    }
+}

@@ -1,0 +1,95 @@
+// Helpers shared by the tests: a temporary folder, files, an engine that never sleeps.
+#pragma once
+
+#include "app/Settings.h"
+#include "engine/Kd7v001YmodemControl.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+class CTempDir
+{
+public:
+    CTempDir()
+    {
+        std::random_device rd;
+        m_path = std::filesystem::temp_directory_path() / ("kd7x-test-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(m_path);
+    }
+    ~CTempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+inline void WriteBytes(const std::string& path, const std::vector<char>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void WriteText(const std::string& path, const std::string& text)
+{
+    WriteBytes(path, std::vector<char>(text.begin(), text.end()));
+}
+
+inline std::vector<char> ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string ReadText(const std::string& path)
+{
+    auto bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+inline std::vector<char> RandomImage(std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<char> data(size);
+    for (auto& c : data)
+        c = static_cast<char>(rng() & 0xFF);
+    return data;
+}
+
+// Points the settings at a file of its own for the life of a test.
+class CSettingsFile
+{
+public:
+    explicit CSettingsFile(const std::string& content = "")
+    {
+        if (!content.empty())
+            WriteText(m_dir.File("test.ini"), content);
+        SetIniPathOverride(m_dir.File("test.ini"));
+    }
+    ~CSettingsFile() { SetIniPathOverride(""); }
+    CSettingsFile(const CSettingsFile&) = delete;
+    CSettingsFile& operator=(const CSettingsFile&) = delete;
+    std::string Path() const { return m_dir.File("test.ini"); }
+    std::string Content() const { return ReadText(Path()); }
+
+private:
+    CTempDir m_dir;
+};
+
+// The engine with its pauses recorded instead of slept.
+class CTestEngine : public Kd7v001YmodemControl
+{
+public:
+    void Delay(DWORD milliseconds) override { m_delays.push_back(milliseconds); }
+    std::vector<DWORD> m_delays;
+};

@@ -1,0 +1,83 @@
+#include "app/Settings.h"
+
+#include "../support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+TEST(SettingsPath, ModuleFolderAndBaseName)
+{
+    SetIniPathOverride("");
+    SetModulePaths(L"/opt/tools/", L"Tool2");
+    EXPECT_EQ(GetIniPath(), "/opt/tools/Tool2.ini");
+    SetIniPathOverride("/tmp/other.ini");
+    EXPECT_EQ(GetIniPath(), "/tmp/other.ini");
+    SetIniPathOverride("");
+}
+
+TEST(SettingsRead, MissingFileSectionOrKeyGiveTheCallersDefault)
+{
+    CSettingsFile settings; // no file at all
+    EXPECT_EQ(ReadSettingInt("port", 1), 1);
+    EXPECT_EQ(ReadSettingInt("WriteDataFrameRetry", 3), 3);
+    EXPECT_EQ(ReadSettingString("app_bin_file"), "");
+
+    CSettingsFile other("[Other]\nport=7\n");
+    EXPECT_EQ(ReadSettingInt("port", 1), 1);
+}
+
+TEST(SettingsRead, IntegerRulesOfTheWindowsReader)
+{
+    CSettingsFile settings("[device]\n"
+                           "PORT = 12\n"
+                           "timeout=  250  \n"
+                           "ListenUpdateRetry=-4\n"
+                           "listenInterval=+30\n"
+                           "WriteDataFrameRetry=7abc\n"
+                           "WriteDataFrameInterval=abc\n"
+                           "empty=\n");
+    EXPECT_EQ(ReadSettingInt("port", 1), 12) << "names and sections ignore case";
+    EXPECT_EQ(ReadSettingInt("TIMEOUT", 1000), 250) << "values are trimmed";
+    EXPECT_EQ(ReadSettingInt("ListenUpdateRetry", 300), -4);
+    EXPECT_EQ(ReadSettingInt("listenInterval", 300), 30);
+    EXPECT_EQ(ReadSettingInt("WriteDataFrameRetry", 3), 7) << "leading digits count";
+    EXPECT_EQ(ReadSettingInt("WriteDataFrameInterval", 150), 0) << "no digits give 0";
+    EXPECT_EQ(ReadSettingInt("empty", 5), 5) << "an empty value gives the default";
+}
+
+TEST(SettingsRead, StringsAreCutAt511Bytes)
+{
+    CSettingsFile settings("[Device]\napp_bin_file=" + std::string(600, 'x') + "\nrcdb_bin_file=\"C:\\a b.bin\"\n");
+    EXPECT_EQ(ReadSettingString("app_bin_file"), std::string(511, 'x'));
+    EXPECT_EQ(ReadSettingString("rcdb_bin_file"), "C:\\a b.bin");
+}
+
+TEST(SettingsPause, NegativeFallsBackHugeIsBounded)
+{
+    CSettingsFile settings("[Device]\ntimeout=-5\nlistenInterval=99999999\nWriteDataFrameInterval=20\n");
+    EXPECT_EQ(ReadSettingPause("timeout", 1000), 1000u);
+    EXPECT_EQ(ReadSettingPause("listenInterval", 300), static_cast<DWORD>(kMaxPauseMs));
+    EXPECT_EQ(ReadSettingPause("WriteDataFrameInterval", 150), 20u);
+    EXPECT_EQ(ReadSettingPause("missing", 200), 200u);
+}
+
+TEST(SettingsWrite, CreatesUpdatesAndKeepsOtherLines)
+{
+    CSettingsFile fresh;
+    WriteSettingString("port", "3");
+    WriteSettingString("app_bin_file", "");
+    WriteSettingString("rcdb_bin_file", "/img/r.bin");
+    EXPECT_EQ(ReadSettingInt("port", 1), 3);
+    EXPECT_EQ(ReadSettingString("rcdb_bin_file"), "/img/r.bin");
+    const std::string content = fresh.Content();
+    EXPECT_LT(content.find("port=3"), content.find("app_bin_file="));
+    EXPECT_LT(content.find("app_bin_file="), content.find("rcdb_bin_file=/img/r.bin"));
+
+    CSettingsFile existing("; bench 4\n[Device]\ntimeout=500\nport=1\n[Other]\nkeep=yes\n");
+    WriteSettingString("port", "9");
+    const std::string after = existing.Content();
+    EXPECT_NE(after.find("; bench 4"), std::string::npos);
+    EXPECT_NE(after.find("timeout=500"), std::string::npos);
+    EXPECT_NE(after.find("keep=yes"), std::string::npos);
+    EXPECT_EQ(ReadSettingInt("port", 1), 9);
+    EXPECT_EQ(after.find("port=1"), std::string::npos);
+}
