@@ -5,3 +5,8 @@
 
 std::string WideToNarrow(const std::wstring& text);
 std::wstring NarrowToWide(const std::string& text);
+
+#include <filesystem>
+
+// A file-system path from wide text, without going through a locale.
+std::filesystem::path PathFromWide(const std::wstring& text);

@@ -57,6 +57,7 @@ public:
     bool WriteCommandSeen() const { return m_writeSeen; }
     bool Vanished() const { return m_vanished; }
     bool Silent() const { return m_silent; }
+    bool HasPartialFrame() const { return !m_pending.empty(); }
 
 private:
     enum class State

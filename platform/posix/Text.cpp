@@ -68,3 +68,5 @@ std::wstring NarrowToWide(const std::string& text)
     }
     return out;
 }
+
+std::filesystem::path PathFromWide(const std::wstring& text) { return std::filesystem::path(WideToNarrow(text)); }

@@ -27,3 +27,5 @@ std::wstring NarrowToWide(const std::string& text)
     out.resize(static_cast<std::size_t>(n - 1));
     return out;
 }
+
+std::filesystem::path PathFromWide(const std::wstring& text) { return std::filesystem::path(text); }

@@ -1,0 +1,19 @@
+#include "app/ProgressText.h"
+
+std::wstring FormatProgressText(const std::wstring& caption, int done, int total, bool percent)
+{
+    if (percent)
+    {
+        // No caller passes an empty total; show the caption alone rather than divide by it.
+        if (total <= 0)
+            return caption;
+        const long long value = static_cast<long long>(done) * 100 / total;
+        return caption + L" " + std::to_wstring(static_cast<int>(value)) + L"%";
+    }
+    return caption + L" " + std::to_wstring(done) + L"/" + std::to_wstring(total);
+}
+
+bool ShouldPump(int done, int total)
+{
+    return total <= 100 || done % 4 == 0 || done == total || done + 1 == total;
+}

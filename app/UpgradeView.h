@@ -1,0 +1,50 @@
+// What a front end shows of one upgrade run.
+#pragma once
+
+#include "platform/Win32Api.h"
+
+#include <string>
+#include <vector>
+
+enum class UpgradeOutcome
+{
+    Success,           // "The host writes successfully"
+    HostNotResponding, // selection or final write not answered
+    UnableToWrite,     // an image did not go through
+    NoData,            // neither image path names anything
+    SerialError,       // the port is missing, busy, not configurable
+    ModeNotSeen,       // the radio never showed its menu, or the wait was cancelled
+    ImageUnreadable,   // an image path names a folder or a file that cannot be read
+    AlreadyRunning,    // a run was started while another was in progress
+};
+
+struct UpgradeResult
+{
+    UpgradeOutcome outcome = UpgradeOutcome::Success;
+    std::wstring message;    // the text the operator is shown (empty for ModeNotSeen)
+    DWORD error = 0;         // the serial error code, for SerialError
+    bool cancelled = false;  // the operator asked to stop
+    std::wstring detail;     // what the port said after a failed transfer (a gone device), if anything
+};
+
+class IUpgradeView
+{
+public:
+    // Bytes received while waiting for the menu, as text.
+    virtual void OnTraceText(const std::vector<char>& bytes) = 0;
+    // Every answer of the radio, shown in hex.
+    virtual void OnTraceHex(const std::vector<char>& bytes) = 0;
+    // The three captions with their count or percent form; true asks the engine to stop.
+    virtual bool OnProgress(const std::wstring& caption, int done, int total, bool percent) = 0;
+    // An image is about to go: its frame count and size, for a progress bar.
+    virtual void OnImageStart(int image, const std::wstring& path, int frames, std::size_t bytes) = 0;
+    // Frame done of total is going out; true asks the engine to stop.
+    virtual bool OnWriteProgress(int done, int total) = 0;
+    // The progress window's end: it goes before an error is shown, after a success is.
+    virtual void OnProgressEnd() = 0;
+    // The one outcome of the run.
+    virtual void ShowOutcome(const UpgradeResult& result) = 0;
+
+protected:
+    ~IUpgradeView() = default;
+};

@@ -1,0 +1,69 @@
+#include "serial/posix/PortList.h"
+
+#include "platform/Text.h"
+#include "serial/PortOrder.h"
+
+#include <libserialport.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+long DevicePortNumber(const std::wstring& device)
+{
+    std::size_t end = device.size();
+    std::size_t start = end;
+    while (start > 0 && device[start - 1] >= L'0' && device[start - 1] <= L'9')
+        --start;
+    if (start == end)
+        return 0;
+    return std::wcstol(device.c_str() + start, nullptr, 10);
+}
+
+std::vector<SerialPortInfo> ListSerialPorts()
+{
+    std::map<std::string, std::string> byId;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/serial/by-id", ec))
+    {
+        const auto target = std::filesystem::canonical(entry.path(), ec);
+        if (!ec)
+            byId[target.string()] = entry.path().string();
+    }
+
+    std::map<std::wstring, SerialPortInfo> found;
+    CPortVector order;
+    sp_port** ports = nullptr;
+    if (sp_list_ports(&ports) == SP_OK)
+    {
+        for (sp_port** p = ports; *p != nullptr; ++p)
+        {
+            SerialPortInfo info;
+            info.device = sp_get_port_name(*p);
+            if (sp_get_port_transport(*p) == SP_TRANSPORT_USB)
+            {
+                const char* product = sp_get_port_usb_product(*p);
+                const char* maker = sp_get_port_usb_manufacturer(*p);
+                info.description = std::string(maker ? maker : "") + (maker && product ? " " : "") +
+                                   (product ? product : "");
+            }
+            if (info.description.empty())
+            {
+                const char* description = sp_get_port_description(*p);
+                info.description = description ? description : "";
+            }
+            const auto link = byId.find(info.device);
+            if (link != byId.end())
+                info.byId = link->second;
+            const std::wstring name = NarrowToWide(info.device);
+            found[name] = info;
+            InsertPortByNumber(order, name, DevicePortNumber);
+        }
+        sp_free_port_list(ports);
+    }
+    std::vector<SerialPortInfo> result;
+    for (const auto& name : order.m_names)
+        result.push_back(found[name]);
+    return result;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SerialPortInfo
+{
+    std::string device;      // /dev/ttyUSB0
+    std::string description; // the USB product, where there is one
+    std::string byId;        // its /dev/serial/by-id name, where there is one
+};
+
+// The serial ports the system has, in ascending port-number order.
+std::vector<SerialPortInfo> ListSerialPorts();
+
+// The number at the end of a device's base name (ttyUSB12 gives 12), 0 when none.
+long DevicePortNumber(const std::wstring& device);

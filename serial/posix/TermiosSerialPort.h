@@ -1,0 +1,49 @@
+// A serial device on Linux behind ISerialPort, keeping the Windows contract the engine relies
+// on: exclusive open, total time-outs, write/read completing at once or after an "overlapped"
+// wait, a gone device reported as error 6, Win32 error codes with a text a person understands.
+#pragma once
+
+#include "serial/ISerialPort.h"
+
+#include <string>
+
+class CTermiosSerialPort : public ISerialPort
+{
+public:
+    CTermiosSerialPort() = default;
+    CTermiosSerialPort(const CTermiosSerialPort&) = delete;
+    CTermiosSerialPort& operator=(const CTermiosSerialPort&) = delete;
+    ~CTermiosSerialPort();
+
+    // By number: /dev/ttyS<n>, the nearest Linux counterpart of COM<n>.
+    BOOL Open(int nPort, DWORD dwBaud, int parity, int dataBits, int stopBits, FlowControlMode flowCtl,
+              BOOL bOverlapped) override;
+    BOOL Open(const wchar_t* pszPort, DWORD dwBaud, int parity, int dataBits, int stopBits,
+              FlowControlMode flowCtl, BOOL bOverlapped) override;
+    BOOL GetTimeouts(COMMTIMEOUTS& timeouts) override;
+    BOOL SetTimeouts(COMMTIMEOUTS& timeouts) override;
+    BOOL Write(const void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesWritten) override;
+    BOOL GetOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, BOOL bWait) override;
+    BOOL GetStatus(COMSTAT& stat) override;
+    BOOL Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesRead) override;
+    std::wstring GetDevicePath() override;
+    BOOL Setup(DWORD dwInQueue, DWORD dwOutQueue) override;
+    BOOL ClearError(DWORD& dwErrors) override;
+    BOOL ClearError(DWORD dwErrors) override;
+    BOOL SetState(DCB& dcb) override;
+    BOOL GetState(DCB& dcb) override;
+    void Close() override;
+
+    bool IsOpen() const { return m_fd >= 0; }
+
+private:
+    void RequireOpen() const;
+    BOOL Fail(DWORD code, const std::string& detail);
+    bool ApplyState(const DCB& dcb, DWORD& error, std::string& detail);
+
+    int m_fd = -1;
+    std::string m_path;
+    DCB m_dcb{};
+    COMMTIMEOUTS m_timeouts{};
+    std::string m_lastDetail;
+};

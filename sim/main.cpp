@@ -1,0 +1,76 @@
+// kd7x-radio-sim: a simulated KD7X radio on a pseudo-terminal, for tests, demos and benchmarks.
+#include "sim/RadioSim.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+namespace
+{
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+} // namespace
+
+int main(int argc, char** argv)
+{
+    RadioSimOptions options;
+    bool json = false;
+    double seconds = 0;
+    CLI::App app{"Simulated KD7X radio: a strict receiver of the upgrade protocol on a pseudo-terminal.\n"
+                 "Prints the port to open, then waits; ends after the host's write command and close."};
+    app.add_option("--link", options.linkPath, "Make a symlink with this name to the pseudo-terminal");
+    app.add_option("--out", options.outDir, "Keep the received images in this folder");
+    app.add_flag("--json", json, "Print the summary as JSON");
+    app.add_option("--seed", options.faults.seed, "Seed of the random faults")->default_val(1);
+    app.add_option("--nak-rate", options.faults.nakRate, "Share of data blocks answered NAK");
+    app.add_option("--drop-rate", options.faults.dropRate, "Share of data blocks not answered");
+    app.add_option("--garble-rate", options.faults.garbleRate, "Share of data blocks answered with noise");
+    app.add_flag("--c-before-ack", options.faults.cBeforeAck, "Send C before every ACK to a data block");
+    app.add_flag("--split-ack-c", options.faults.splitAckC, "Send ACK and C apart");
+    app.add_flag("--first-eot-ack", options.faults.firstEotAck, "Answer the first EOT with ACK, not NAK");
+    app.add_flag("--ignore-select", options.faults.ignoreSelect, "Never answer the image selection");
+    app.add_option("--vanish-after", options.faults.vanishAfter, "Disappear after this many data blocks");
+    app.add_option("--silent-after", options.faults.silentAfter, "Fall silent after this many data blocks");
+    app.add_option("--answer-delay", options.answerDelayMs, "Milliseconds before every answer");
+    app.add_option("--menu-delay", options.menuDelayMs, "Milliseconds from the port's opening to the menu")
+        ->default_val(100);
+    app.add_flag("--no-menu", options.noMenu, "Never show the upgrade menu");
+    app.add_option("--baud", options.baud, "Pace as a line of this baud rate (0: no pacing)");
+    bool stay = false;
+    app.add_flag("--stay", stay, "Keep running after the write command (default: end when the host closes)");
+    app.add_option("--seconds", seconds, "End after this many seconds (0: no limit)");
+    CLI11_PARSE(app, argc, argv);
+    options.exitAfterWrite = !stay;
+
+    CRadioSim sim(options);
+    std::string error;
+    if (!sim.Start(&error))
+    {
+        std::cerr << "kd7x-radio-sim: " << error << "\n";
+        return 1;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::cout << "kd7x-radio-sim: port " << sim.SlavePath();
+    if (!options.linkPath.empty())
+        std::cout << " (" << options.linkPath << ")";
+    std::cout << std::endl;
+
+    sim.RunInThread();
+    const auto start = std::chrono::steady_clock::now();
+    while (!sim.Finished() && !g_stop &&
+           (seconds <= 0 || std::chrono::steady_clock::now() - start < std::chrono::duration<double>(seconds)))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    sim.Stop();
+
+    if (!sim.SaveImages(&error))
+        std::cerr << "kd7x-radio-sim: " << error << "\n";
+    if (json)
+        std::cout << FormatSummaryJson(sim.Radio()) << std::endl;
+    else
+        std::cout << FormatSummaryText(sim.Radio()) << std::flush;
+    return sim.Radio().Violations().empty() ? 0 : 2;
+}
