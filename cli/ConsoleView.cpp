@@ -35,7 +35,7 @@ CConsoleView::CConsoleView(std::ostream& out, bool terminal, bool verbose, const
 void CConsoleView::Line(const std::string& text)
 {
     if (m_lineOpen)
-        m_out << "\r\x1b[K";
+        m_out << "\n"; // the progress line stays as it ended
     m_lineOpen = false;
     m_out << text << "\n" << std::flush;
 }

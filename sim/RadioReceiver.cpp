@@ -79,6 +79,13 @@ void CRadioReceiver::Idle()
     m_pending.clear();
 }
 
+void CRadioReceiver::HostGone()
+{
+    m_pending.clear();
+    m_current = ReceivedImage{};
+    m_state = State::Menu;
+}
+
 std::vector<RadioAnswer> CRadioReceiver::Feed(const char* data, std::size_t size)
 {
     std::vector<RadioAnswer> out;
@@ -274,6 +281,7 @@ void CRadioReceiver::HandleData(const std::vector<char>& frame, std::vector<Radi
     if (!CrcOk(frame))
     {
         Violation("block " + std::to_string(m_expected) + " with a bad CRC");
+        m_refused = m_expected;
         Answer(out, {Y::NAK});
         return;
     }
@@ -290,8 +298,12 @@ void CRadioReceiver::HandleData(const std::vector<char>& frame, std::vector<Radi
         m_silent = true;
         return;
     }
+    if (m_refused == m_expected)
+        ++m_resends;
+    m_refused = 0;
     if (Chance(m_faults.nakRate))
     {
+        m_refused = m_expected;
         Answer(out, {Y::NAK});
         return;
     }

@@ -48,6 +48,8 @@ public:
     std::vector<RadioAnswer> Feed(const char* data, std::size_t size);
     // The line went quiet in the middle of a frame: drop the partial frame.
     void Idle();
+    // The host let go of the port: an unfinished image is abandoned, the menu is back.
+    void HostGone();
 
     const std::vector<ReceivedImage>& Images() const { return m_images; }
     const std::vector<std::string>& Violations() const { return m_violations; }
@@ -86,6 +88,7 @@ private:
     std::vector<ReceivedImage> m_images;
     ReceivedImage m_current;
     int m_expected = 1;
+    int m_refused = 0; // the block last answered NAK, so its next arrival counts as a resend
     std::vector<std::string> m_violations;
     long m_resends = 0;
     long m_answers = 0;

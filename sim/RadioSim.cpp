@@ -119,6 +119,7 @@ void CRadioSim::Run()
                 slaveOpen = false;
                 menuShown = false;
                 m_radio.Idle();
+                m_radio.HostGone();
                 if (m_options.exitAfterWrite && m_radio.WriteCommandSeen())
                     break;
             }

@@ -339,6 +339,7 @@ BOOL CTermiosSerialPort::Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped
                         m_timeouts.ReadTotalTimeoutMultiplier == 0;
     const Deadline deadline =
         MakeDeadline(m_timeouts.ReadTotalTimeoutConstant, m_timeouts.ReadTotalTimeoutMultiplier, dwCount, !noWait);
+    bool hungUp = false;
     while (done < dwCount)
     {
         const ssize_t n = ::read(m_fd, bytes + done, dwCount - done);
@@ -349,7 +350,8 @@ BOOL CTermiosSerialPort::Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n == 0 || (n < 0 && errno != EAGAIN))
+        // With VMIN and VTIME 0 an empty line reads as 0 bytes; a gone one fails or hangs up.
+        if ((n < 0 && errno != EAGAIN) || hungUp)
             return Fail(ERROR_INVALID_HANDLE, kGone);
         if (noWait)
             break;
@@ -357,8 +359,10 @@ BOOL CTermiosSerialPort::Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped
         const int revents = WaitFor(m_fd, POLLIN, deadline);
         if (revents == 0)
             break;
-        if (revents < 0 || ((revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & POLLIN)))
+        if (revents < 0 || (revents & POLLNVAL))
             return Fail(ERROR_INVALID_HANDLE, kGone);
+        // Bytes that came before a hang-up are still read; the next empty read reports it.
+        hungUp = (revents & (POLLHUP | POLLERR)) != 0;
     }
     overlapped.Internal = done == dwCount ? 0 : kStatusTimeout;
     overlapped.InternalHigh = done;

@@ -7,7 +7,7 @@
 
 #include <string>
 
-class CTermiosSerialPort : public ISerialPort
+class CTermiosSerialPort final : public ISerialPort
 {
 public:
     CTermiosSerialPort() = default;
