@@ -150,7 +150,11 @@ void CRadioSim::Run()
         lastByteAt = now;
         menuShown = true; // the host is talking: the menu has done its part
         Pace(static_cast<std::size_t>(got));
-        for (const auto& answer : m_radio.Feed(buffer.data(), static_cast<std::size_t>(got)))
+        const std::size_t imagesBefore = m_radio.Images().size();
+        const auto answers = m_radio.Feed(buffer.data(), static_cast<std::size_t>(got));
+        if (m_radio.Images().size() > imagesBefore)
+            SaveImage(m_radio.Images().back(), nullptr);
+        for (const auto& answer : answers)
         {
             if (answer.vanish)
             {
@@ -188,24 +192,31 @@ void CRadioSim::Wait()
 
 bool CRadioSim::SaveImages(std::string* error) const
 {
+    for (const auto& image : m_radio.Images())
+    {
+        if (!SaveImage(image, error))
+            return false;
+    }
+    return true;
+}
+
+bool CRadioSim::SaveImage(const ReceivedImage& image, std::string* error) const
+{
     if (m_options.outDir.empty())
         return true;
     std::error_code ec;
     std::filesystem::create_directories(m_options.outDir, ec);
-    for (const auto& image : m_radio.Images())
+    std::string name = std::filesystem::path(image.name).filename().string();
+    if (name.empty() || name == "." || name == "..")
+        name = "image" + std::to_string(image.code) + ".bin";
+    const auto path = std::filesystem::path(m_options.outDir) / name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(image.data.data(), static_cast<std::streamsize>(image.data.size()));
+    if (!out)
     {
-        std::string name = std::filesystem::path(image.name).filename().string();
-        if (name.empty() || name == "." || name == "..")
-            name = "image" + std::to_string(image.code) + ".bin";
-        const auto path = std::filesystem::path(m_options.outDir) / name;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(image.data.data(), static_cast<std::streamsize>(image.data.size()));
-        if (!out)
-        {
-            if (error != nullptr)
-                *error = "cannot write " + path.string();
-            return false;
-        }
+        if (error != nullptr)
+            *error = "cannot write " + path.string();
+        return false;
     }
     return true;
 }

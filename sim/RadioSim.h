@@ -43,13 +43,15 @@ public:
 
     // Valid once the loop has ended.
     const CRadioReceiver& Radio() const { return m_radio; }
-    // Writes the complete images into outDir; false with a reason when it cannot.
+    // Writes the complete images into outDir; false with a reason when it cannot. Run() also
+    // writes each image as soon as it is complete.
     bool SaveImages(std::string* error = nullptr) const;
 
 private:
     void WritePaced(const std::vector<char>& bytes);
     void Pace(std::size_t bytes) const;
     void CloseMaster();
+    bool SaveImage(const ReceivedImage& image, std::string* error) const;
 
     RadioSimOptions m_options;
     CRadioReceiver m_radio;

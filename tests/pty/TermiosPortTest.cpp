@@ -116,16 +116,15 @@ TEST(TermiosPort, OpenFailuresMapToWindowsCodes)
     EXPECT_EQ(text[0], L'\0');
 }
 
-TEST(PortOrder, AscendingByNumberWithArrivalOrderForEqualKeys)
+TEST(PortList, LinuxDevicesAscendByTheirNumber)
 {
+    EXPECT_EQ(DevicePortNumber(L"/dev/ttyUSB12"), 12);
+    EXPECT_EQ(DevicePortNumber(L"/dev/serial/by-id/usb-radio"), 0);
     CPortVector list;
-    for (const wchar_t* name : {L"COM10", L"COM2", L"COM1", L"COM2", L"COMA", L"OMC7"})
-        InsertPortByNumber(list, name);
-    EXPECT_EQ(list.m_names, (std::vector<std::wstring>{L"COMA", L"COM1", L"COM2", L"COM2", L"OMC7", L"COM10"}));
-
-    CPortVector linux;
     for (const wchar_t* name : {L"/dev/ttyUSB10", L"/dev/ttyS1", L"/dev/ttyACM0", L"/dev/ttyUSB1"})
-        InsertPortByNumber(linux, name, DevicePortNumber);
-    EXPECT_EQ(linux.m_names,
+        InsertPortByNumber(list, name, DevicePortNumber);
+    EXPECT_EQ(list.m_names,
               (std::vector<std::wstring>{L"/dev/ttyACM0", L"/dev/ttyS1", L"/dev/ttyUSB1", L"/dev/ttyUSB10"}));
+    for (const auto& port : ListSerialPorts())
+        EXPECT_EQ(port.device.rfind("/dev/", 0), 0u) << port.device;
 }

@@ -1,0 +1,199 @@
+// The Win32 port under Wine, against simulated radios mapped as COM ports (with-radio.sh).
+#include "app/Settings.h"
+#include "app/UpgradeRun.h"
+#include "serial/SerialException.h"
+#include "serial/SerialLink.h"
+#include "serial/win32/ComPortList.h"
+#include "serial/win32/SerialPort.h"
+
+#include "../support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace
+{
+int EnvInt(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::atoi(value) : 0;
+}
+
+std::wstring ComDevice(int n) { return L"\\\\.\\COM" + std::to_wstring(n); }
+
+class CQuietView : public IUpgradeView
+{
+public:
+    void OnTraceText(const std::vector<char>&) override {}
+    void OnTraceHex(const std::vector<char>&) override {}
+    bool OnProgress(const std::wstring&, int, int, bool) override { return false; }
+    void OnImageStart(int, const std::wstring&, int, std::size_t) override {}
+    bool OnWriteProgress(int, int) override { return false; }
+    void OnProgressEnd() override {}
+    void ShowOutcome(const UpgradeResult&) override {}
+};
+
+class Win32Port : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_com = EnvInt("KD7X_COM");
+        m_vanish = EnvInt("KD7X_COM_VANISH");
+        ASSERT_GT(m_com, 0) << "run through tests/windows/with-radio.sh";
+    }
+    int m_com = 0;
+    int m_vanish = 0;
+};
+} // namespace
+
+TEST_F(Win32Port, MissingPortThrowsTheCreateFileCodeAndStaysClosed)
+{
+    CpsSerialPort port;
+    EXPECT_TRUE(port.GetDevicePath().empty());
+    try
+    {
+        port.Open(77, 115200, 0, 8, 0, FlowNone, TRUE);
+        FAIL() << "COM77 opened";
+    }
+    catch (const CSerialException& e)
+    {
+        EXPECT_EQ(e.m_dwError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        wchar_t text[512];
+        EXPECT_TRUE(e.GetErrorMessage(text, 512));
+        EXPECT_GT(std::wcslen(text), 0u);
+        wchar_t cut[4];
+        EXPECT_TRUE(e.GetErrorMessage(cut, 4));
+        EXPECT_EQ(std::wcslen(cut), 3u) << "cut to the buffer and terminated";
+    }
+    EXPECT_EQ(port.m_hComm, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(Win32Port, OpensWithTheRunSettingsAndTimesOutOnASilentRadio)
+{
+    CpsSerialPort port;
+    ASSERT_TRUE(port.Open(m_com, 115200, 0, 8, 0, FlowNone, TRUE));
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(port.GetState(dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, 0);
+    EXPECT_EQ(dcb.StopBits, 0);
+
+    COMMTIMEOUTS set{};
+    port.GetTimeouts(set);
+    set.ReadTotalTimeoutConstant = 300;
+    set.WriteTotalTimeoutConstant = 300;
+    set.ReadTotalTimeoutMultiplier = 0;
+    set.WriteTotalTimeoutMultiplier = 0;
+    port.SetTimeouts(set);
+    COMMTIMEOUTS got{};
+    port.GetTimeouts(got);
+    EXPECT_EQ(got.ReadTotalTimeoutConstant, 300u);
+    EXPECT_EQ(got.WriteTotalTimeoutConstant, 300u);
+    EXPECT_FALSE(port.GetDevicePath().empty());
+
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<char> answer;
+    // The radio shows its menu once the port opens; take it, then the line is silent.
+    Sleep(400);
+    ReadSerialAvailable(&port, event, answer);
+    answer.clear();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadSerialAvailable(&port, event, answer), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_TRUE(answer.empty());
+    CloseHandle(event);
+    port.Close();
+    port.Close();
+    EXPECT_EQ(port.m_hComm, INVALID_HANDLE_VALUE);
+}
+
+// A pseudo-terminal forces 8 bits without parity, so only the stop bits show what the device kept;
+// the parity rule is the same code, tested on its own with the other open settings.
+TEST_F(Win32Port, StopBitsThreeKeepTheDevicesSetting)
+{
+    CpsSerialPort port;
+    ASSERT_TRUE(port.Open(m_com, 9600, 0, 8, 2, FlowNone, TRUE));
+    ASSERT_TRUE(port.Open(m_com, 9600, 5, 8, 3, FlowNone, TRUE)) << "the second Open closes the first handle";
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(port.GetState(dcb));
+    EXPECT_EQ(dcb.StopBits, 2);
+    ASSERT_TRUE(port.Open(m_com, 115200, 0, 8, 0, FlowXonXoff, TRUE));
+    ASSERT_TRUE(port.GetState(dcb));
+    EXPECT_EQ(dcb.XonChar, 0x11);
+    EXPECT_EQ(dcb.XoffChar, 0x13);
+    EXPECT_EQ(dcb.fInX, 1u);
+    ASSERT_TRUE(port.Open(m_com, 115200, 0, 8, 0, FlowNone, TRUE));
+}
+
+TEST_F(Win32Port, WholeUpgradeReachesTheRadioIntact)
+{
+    CTempDir dir;
+    CSettingsFile settings("[Device]\ntimeout=300\nlistenInterval=10\nWriteDataFrameInterval=5\n");
+    const auto app = RandomImage(9 * 1024 + 7, 21);
+    const auto rcdb = RandomImage(2500, 22);
+    WriteBytes(dir.File("app.bin"), app);
+    WriteBytes(dir.File("rcdb.bin"), rcdb);
+    auto port = std::make_shared<CpsSerialPort>();
+    CQuietView view;
+    const std::string appPath = dir.File("app.bin");
+    const std::string rcdbPath = dir.File("rcdb.bin");
+    UpgradeRequest request{std::to_string(m_com), ComDevice(m_com), std::wstring(appPath.begin(), appPath.end()),
+                           std::wstring(rcdbPath.begin(), rcdbPath.end())};
+    const auto result = RunUpgrade(request, view, [port] { return port; });
+    EXPECT_EQ(result.outcome, UpgradeOutcome::Success);
+    EXPECT_EQ(port->m_hComm, INVALID_HANDLE_VALUE);
+    const std::string received = std::getenv("KD7X_RECEIVED");
+    EXPECT_EQ(ReadBytes(received + "\\app.bin"), app);
+    EXPECT_EQ(ReadBytes(received + "\\rcdb.bin"), rcdb);
+    EXPECT_EQ(ReadSettingInt("port", 1), m_com);
+}
+
+TEST_F(Win32Port, VanishingRadioEndsTheRunWithAFailureAndReleasesThePort)
+{
+    CTempDir dir;
+    CSettingsFile settings("[Device]\ntimeout=300\nlistenInterval=10\nWriteDataFrameInterval=5\n");
+    WriteBytes(dir.File("app.bin"), RandomImage(8000, 23));
+    auto port = std::make_shared<CpsSerialPort>();
+    CQuietView view;
+    const std::string appPath = dir.File("app.bin");
+    UpgradeRequest request{"", ComDevice(m_vanish), std::wstring(appPath.begin(), appPath.end()), L""};
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = RunUpgrade(request, view, [port] { return port; });
+    EXPECT_EQ(result.outcome, UpgradeOutcome::UnableToWrite);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "no hang";
+    EXPECT_EQ(port->m_hComm, INVALID_HANDLE_VALUE);
+}
+
+TEST(ComPortList, RegistryValuesListedByNumber)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::vector<std::pair<const char*, const char*>> values{
+        {"KD7XTest1", "COM97"}, {"KD7XTest2", "COM93"}, {"KD7XTest3", "COM91"},
+        {"KD7XTest4", "COM100"}, {"KD7XTest5", "COMA"}, {"KD7XTest6", "COM93"}};
+    for (const auto& [name, data] : values)
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), static_cast<DWORD>(strlen(data) + 1));
+
+    CPortVector list;
+    FillComPortList(list);
+    std::vector<std::wstring> ours;
+    for (const auto& name : list.m_names)
+    {
+        if (name == L"COMA" || name == L"COM91" || name == L"COM93" || name == L"COM97" || name == L"COM100")
+            ours.push_back(name);
+    }
+    EXPECT_EQ(ours, (std::vector<std::wstring>{L"COMA", L"COM91", L"COM93", L"COM93", L"COM97"}));
+    EXPECT_EQ(list.m_names.front(), L"COMA");
+
+    for (const auto& value : values)
+        RegDeleteValueA(key, value.first);
+    RegCloseKey(key);
+}

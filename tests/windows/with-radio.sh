@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs a command with simulated radios mapped as COM ports of the test Wine prefix:
+#   COM8  a well-behaved radio, images kept in $KD7X_RECEIVED
+#   COM9  a radio that vanishes after two data blocks
+# usage: with-radio.sh SIM_BINARY COMMAND...
+set -euo pipefail
+sim=$1
+shift
+here=$(cd "$(dirname "$0")/../.." && pwd)
+prefix=${WINEPREFIX:-$here/build/windows/wineprefix}
+work=$(mktemp -d /tmp/kd7x-wine-radio.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -f "$prefix/dosdevices/com8" "$prefix/dosdevices/com9"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+start_radio() { # COM-number, extra options...
+  local n=$1
+  shift
+  "$sim" --link "$work/radio$n" --out "$work/received$n" --stay "$@" >"$work/radio$n.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 200); do [ -L "$work/radio$n" ] && break; sleep 0.05; done
+  ln -sfn "$(readlink "$work/radio$n")" "$prefix/dosdevices/com$n"
+}
+
+start_radio 8
+start_radio 9 --vanish-after 2
+
+export KD7X_COM=8 KD7X_COM_VANISH=9
+export KD7X_RECEIVED="Z:${work//\//\\}\\received8"
+export KD7X_RECEIVED_UNIX="$work/received8"
+export WINEDEBUG=-all
+# Wine passes the environment on to the Windows program.
+"$@"
