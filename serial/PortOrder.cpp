@@ -4,10 +4,8 @@
 
 long ComPortSortKey(const std::wstring& name)
 {
-    std::size_t i = 0;
-    while (i < name.size() && (name[i] == L'C' || name[i] == L'O' || name[i] == L'M'))
-        ++i;
-    return std::wcstol(name.c_str() + i, nullptr, 10);
+    std::size_t i = name.find_first_not_of(L"COM");
+    return i == std::wstring::npos ? 0 : std::wcstol(name.c_str() + i, nullptr, 10);
 }
 
 void InsertPortByNumber(IPortList& list, const std::wstring& name,

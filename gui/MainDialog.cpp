@@ -1,0 +1,322 @@
+#include "gui/MainDialog.h"
+
+#include "app/DialogText.h"
+#include "app/Settings.h"
+#include "app/UpgradeRun.h"
+#include "engine/Kd7v001YmodemControl.h"
+#include "gui/AboutDialog.h"
+#include "gui/App.h"
+#include "platform/Text.h"
+#include "res/resource.h"
+#include "serial/win32/ComPortList.h"
+#include "serial/win32/SerialPort.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+namespace
+{
+// The combo box as a port list, so the one insertion rule fills it.
+class CComboPortList : public IPortList
+{
+public:
+    explicit CComboPortList(HWND combo) : m_combo(combo) {}
+    int GetCount() override { return static_cast<int>(SendMessageW(m_combo, CB_GETCOUNT, 0, 0)); }
+    std::wstring GetText(int index) override
+    {
+        const auto length = SendMessageW(m_combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+        if (length < 0)
+            return {};
+        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        SendMessageW(m_combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<std::size_t>(length));
+        return text;
+    }
+    void Add(const std::wstring& name) override
+    {
+        SendMessageW(m_combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    }
+    void Insert(int index, const std::wstring& name) override
+    {
+        SendMessageW(m_combo, CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(name.c_str()));
+    }
+
+private:
+    HWND m_combo;
+};
+
+bool NamesSomething(const std::wstring& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::exists(PathFromWide(path), ec);
+}
+} // namespace
+
+CKd7YmodemUpdateDlg::CKd7YmodemUpdateDlg()
+    : CDialogBase(IDD_KD7YMODEMUPDATE_DIALOG),
+      m_hIcon(LoadIconW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME)))
+{
+}
+
+CKd7YmodemUpdateDlg::~CKd7YmodemUpdateDlg() = default;
+
+void CKd7YmodemUpdateDlg::DoDataExchange(bool save)
+{
+    if (save)
+    {
+        m_strPort = GetItemText(IDC_PORT);
+        m_strTrace = GetItemText(IDC_TRACE);
+    }
+    else
+    {
+        SetItemText(IDC_PORT, m_strPort);
+        SetItemText(IDC_TRACE, m_strTrace);
+    }
+}
+
+BOOL CKd7YmodemUpdateDlg::OnInitDialog()
+{
+    theApp.m_hMainWnd = m_hWnd;
+    HMENU menu = GetSystemMenu(m_hWnd, FALSE);
+    wchar_t about[128] = {};
+    if (menu != nullptr && LoadStringW(AppInstance(), IDS_ABOUTBOX, about, 128) > 0)
+    {
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about);
+    }
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    ShowWindow(m_hWnd, SW_SHOW);
+
+    FillImageField(IDC_APP_BIN_FILE, IDC_APP_LABEL, "app_bin_file", 400000, 512000);
+    FillImageField(IDC_RCDB_BIN_FILE, IDC_RCDB_LABEL, "rcdb_bin_file", 50000, 70000);
+
+    m_strPort = L"COM" + std::to_wstring(ReadSettingInt("port", 1));
+    DoDataExchange(false);
+    FillPortList();
+    return TRUE;
+}
+
+std::wstring CKd7YmodemUpdateDlg::FindImageFile(std::uintmax_t lower, std::uintmax_t upper)
+{
+    // A folder that cannot be listed leaves the field empty; the window still opens.
+    m_candidates.Scan(PathFromWide(theApp.m_strModuleDir));
+    return m_candidates.Find(lower, upper).wstring();
+}
+
+void CKd7YmodemUpdateDlg::FillImageField(int field, int label, const char* key, std::uintmax_t lower,
+                                         std::uintmax_t upper)
+{
+    const std::wstring stored = NarrowToWide(ReadSettingString(key));
+    std::wstring path = FindImageFile(lower, upper);
+    // The scan wins; a stored path that names a file serves when the scan found nothing.
+    if (path.empty() && NamesSomething(stored))
+        path = stored;
+    SetItemText(field, path);
+    if (!NamesSomething(path))
+    {
+        ShowWindow(Item(label), SW_HIDE);
+        ShowWindow(Item(field), SW_HIDE);
+    }
+}
+
+void CKd7YmodemUpdateDlg::FillPortList()
+{
+    CComboPortList list(Item(IDC_PORT));
+    FillComPortList(list);
+}
+
+void CKd7YmodemUpdateDlg::Browse(int field, int label)
+{
+    wchar_t file[MAX_PATH] = {};
+    const std::wstring current = GetItemText(field);
+    if (current.size() < MAX_PATH)
+        current.copy(file, current.size());
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hWnd;
+    ofn.lpstrFilter = L"Firmware images (*.bin)\0*.bin\0All files (*.*)\0*.*\0";
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrInitialDir = theApp.m_strModuleDir.c_str();
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (!GetOpenFileNameW(&ofn))
+        return;
+    SetItemText(field, file);
+    ShowWindow(Item(label), SW_SHOW);
+    ShowWindow(Item(field), SW_SHOW);
+}
+
+void CKd7YmodemUpdateDlg::OnTraceText(const std::vector<char>& bytes)
+{
+    if (bytes.empty())
+        return;
+    const std::string text(bytes.data(), strnlen(bytes.data(), bytes.size()));
+    PrependTrace(m_strTrace, NarrowToWide(text), true);
+    DoDataExchange(false);
+}
+
+void CKd7YmodemUpdateDlg::OnTraceHex(const std::vector<char>& bytes)
+{
+    PrependTrace(m_strTrace, NarrowToWide(FormatHex(bytes)), false);
+    DoDataExchange(false);
+}
+
+void CKd7YmodemUpdateDlg::OnBnClickedUpdate()
+{
+    if (m_running)
+        return; // one run at a time; the tip window's pump can bring a second press here
+    m_running = true;
+    m_closeRequested = false;
+    DoDataExchange(true);
+    const std::wstring app = GetItemText(IDC_APP_BIN_FILE);
+    const std::wstring rcdb = GetItemText(IDC_RCDB_BIN_FILE);
+    const int number = PortNumberOf(m_strPort);
+    UpgradeRequest request{WideToNarrow(StripComLetters(m_strPort)), L"\\\\.\\COM" + std::to_wstring(number), app,
+                           rcdb};
+    m_tip = std::make_unique<CProcTip2Dlg>();
+    RunUpgrade(request, *this, [] { return std::make_shared<CpsSerialPort>(); });
+    m_tip.reset();
+    m_running = false;
+    if (m_closeRequested)
+        EndDialog(IDCANCEL);
+}
+
+bool CKd7YmodemUpdateDlg::OnProgress(const std::wstring& caption, int done, int total, bool percent)
+{
+    const bool cancel = m_tip != nullptr && m_tip->OnProgress(caption, done, total, percent);
+    return cancel || m_closeRequested;
+}
+
+void CKd7YmodemUpdateDlg::OnImageStart(int, const std::wstring&, int frames, std::size_t)
+{
+    HWND bar = Item(IDC_PROGRESS);
+    if (bar == nullptr)
+        return;
+    SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, static_cast<WORD>(frames)));
+    SendMessageW(bar, PBM_SETPOS, 0, 0);
+}
+
+bool CKd7YmodemUpdateDlg::OnWriteProgress(int done, int total) { return OnWriteProgress(kCaptionWriting, done, total, true); }
+
+bool CKd7YmodemUpdateDlg::OnWriteProgress(const std::wstring&, int done, int, bool)
+{
+    HWND bar = Item(IDC_PROGRESS);
+    if (bar == nullptr)
+        return true;
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+    return false;
+}
+
+void CKd7YmodemUpdateDlg::OnProgressEnd() { m_tip.reset(); }
+
+void CKd7YmodemUpdateDlg::ShowOutcome(const UpgradeResult& result)
+{
+    UINT icon = 0;
+    switch (result.outcome)
+    {
+    case UpgradeOutcome::Success:
+    case UpgradeOutcome::NoData:
+        icon = MB_ICONINFORMATION;
+        break;
+    case UpgradeOutcome::ImageUnreadable:
+        icon = MB_ICONWARNING;
+        break;
+    case UpgradeOutcome::HostNotResponding:
+    case UpgradeOutcome::UnableToWrite:
+    case UpgradeOutcome::SerialError:
+        break;
+    case UpgradeOutcome::ModeNotSeen:
+    case UpgradeOutcome::AlreadyRunning:
+        return;
+    }
+    if (m_closeRequested)
+        return; // the operator is closing the window; the run has stopped as asked
+    MessageBoxW(m_hWnd, result.message.c_str(), theApp.m_strModuleName.c_str(), MB_OK | icon);
+}
+
+void CKd7YmodemUpdateDlg::OnSysCommand(UINT id, LPARAM)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX)
+    {
+        CAboutDlg about;
+        about.DoModal(m_hWnd);
+    }
+}
+
+bool CKd7YmodemUpdateDlg::OnPaint()
+{
+    if (!IsIconic(m_hWnd))
+        return false;
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(m_hWnd, &ps);
+    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int cx = GetSystemMetrics(SM_CXICON);
+    const int cy = GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(m_hWnd, &rect);
+    DrawIcon(dc, (rect.right - rect.left - cx + 1) / 2, (rect.bottom - rect.top - cy + 1) / 2, m_hIcon);
+    EndPaint(m_hWnd, &ps);
+    return true;
+}
+
+void CKd7YmodemUpdateDlg::OnCancel()
+{
+    if (m_running)
+    {
+        // Stop the run as Cancel would; the window closes once the port is released.
+        m_closeRequested = true;
+        return;
+    }
+    EndDialog(IDCANCEL);
+}
+
+bool CKd7YmodemUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result)
+{
+    switch (message)
+    {
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == IDM_ABOUTBOX)
+        {
+            OnSysCommand(static_cast<UINT>(wParam), lParam);
+            result = TRUE;
+            return true;
+        }
+        return false;
+    case WM_PAINT:
+        return OnPaint();
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<INT_PTR>(m_hIcon);
+        return true;
+    case WM_CLOSE:
+        OnCancel();
+        result = TRUE;
+        return true;
+    case WM_COMMAND:
+        switch (LOWORD(wParam))
+        {
+        case IDC_UPDATE:
+            if (HIWORD(wParam) == BN_CLICKED)
+                OnBnClickedUpdate();
+            result = TRUE;
+            return true;
+        case IDC_APP_BROWSE:
+            Browse(IDC_APP_BIN_FILE, IDC_APP_LABEL);
+            result = TRUE;
+            return true;
+        case IDC_RCDB_BROWSE:
+            Browse(IDC_RCDB_BIN_FILE, IDC_RCDB_LABEL);
+            result = TRUE;
+            return true;
+        case IDOK:
+            result = TRUE; // Enter does not close the tool
+            return true;
+        default:
+            break;
+        }
+        break;
+    default:
+        break;
+    }
+    return CDialogBase::OnMessage(message, wParam, lParam, result);
+}

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# KD7XUpdateTool.exe end to end under Wine and Xvfb, against the radio on COM8 (with-radio.sh):
+# a successful upgrade, a run cancelled while writing, and a third run on the released port.
+# Screenshots of the main dialog, the tip window and the outcome box go to SHOTS.
+# usage: dialog-e2e.sh KD7XUpdateTool.exe gui_driver.exe SHOTS
+set -euo pipefail
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x960x24" "$0" "$@"
+fi
+tool=$1 driver=$2 shots=$3
+here=$(cd "$(dirname "$0")/../.." && pwd)
+wine_run=$here/scripts/wine-run
+export WINEPREFIX=${WINEPREFIX:-$here/build/windows/wineprefix} WINEARCH=win32 WINEDEBUG=-all
+work=$(mktemp -d /tmp/kd7x-dialog.XXXXXX)
+mkdir -p "$shots"
+# A server started without this display would give the windows nowhere to go.
+log=$here/build/windows/wineserver.log
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+wineserver -p 2>>"$log"
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  # Later tests find a server again, without this display.
+  env -u DISPLAY wineserver -p 2>>"$log" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+drive() { "$wine_run" "$driver" "$@"; }
+fail() { echo "FAIL: $*"; exit 1; }
+
+# No window manager under Xvfb: Wine draws the frames itself, so screenshots show the caption.
+"$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+
+cp "$tool" "$work/KD7XUpdateTool.exe"
+head -c 450000 /dev/urandom >"$work/radio-app.bin"
+head -c 60000 /dev/urandom >"$work/radio-rcdb.bin"
+printf '[Device]\r\nport=%s\r\nlistenInterval=10\r\nWriteDataFrameInterval=2\r\ntimeout=300\r\n' "$KD7X_COM" \
+  >"$work/KD7XUpdateTool.ini"
+
+(cd "$work" && "$wine_run" KD7XUpdateTool.exe) &
+tool_pid=$!
+drive wait-main 60000 || fail "the main dialog did not open"
+sleep 1
+drive shot main "$shots/main-dialog-start.png" || fail "no screenshot of the main dialog"
+
+# 1. A whole upgrade.
+drive click-update
+drive wait-tip "writing data" 60000 || fail "no tip window while writing"
+drive shot tip "$shots/tip-window.png"
+text=$(drive wait-box 180000) || fail "no outcome box"
+echo "outcome: $text"
+[[ "$text" == "The host writes successfully"* ]] || fail "first run: $text"
+drive shot box "$shots/outcome-box.png"
+drive close-box
+sleep 1
+drive shot main "$shots/main-dialog.png"
+cmp "$work/radio-app.bin" "$KD7X_RECEIVED_UNIX/radio-app.bin" || fail "the application image differs"
+cmp "$work/radio-rcdb.bin" "$KD7X_RECEIVED_UNIX/radio-rcdb.bin" || fail "the RCDB image differs"
+for key in "port=$KD7X_COM" "app_bin_file=" "rcdb_bin_file="; do
+  grep -q "^$key" "$work/KD7XUpdateTool.ini" || fail "settings file lacks $key"
+done
+
+# 2. Cancel while writing.
+sleep 1
+drive click-update
+drive wait-tip "writing data" 60000 || fail "no tip window in the second run"
+drive click-cancel
+text=$(drive wait-box 60000) || fail "no outcome box after Cancel"
+echo "outcome: $text"
+[[ "$text" == "unable to write to host"* ]] || fail "cancelled run: $text"
+drive close-box
+
+# 3. The port was released: the next run succeeds.
+sleep 1
+drive click-update
+text=$(drive wait-box 180000) || fail "no outcome box in the third run"
+echo "outcome: $text"
+[[ "$text" == "The host writes successfully"* ]] || fail "third run: $text"
+drive close-box
+
+sleep 1
+"$wine_run" cmd /c "exit" >/dev/null 2>&1 || true
+kill "$tool_pid" 2>/dev/null || true
+echo "1 passed, 0 failed"

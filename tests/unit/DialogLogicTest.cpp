@@ -1,0 +1,189 @@
+#include "app/DialogText.h"
+#include "app/ImageSearch.h"
+#include "app/ProgressText.h"
+#include "app/Settings.h"
+#include "app/UpgradeRun.h"
+
+#include "../support/FakeRadioPort.h"
+#include "../support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+void MakeFile(const CTempDir& dir, const std::string& name, std::size_t size, int secondsAgo)
+{
+    WriteBytes(dir.File(name), std::vector<char>(size, 'x'));
+    std::filesystem::last_write_time(dir.Path() / name,
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
+}
+
+std::string Found(const CImageCandidates& c, std::uintmax_t lower, std::uintmax_t upper)
+{
+    return c.Find(lower, upper).filename().string();
+}
+} // namespace
+
+TEST(FindImageFile, NewestFittingFileForEachField)
+{
+    CTempDir dir;
+    MakeFile(dir, "app.bin", 450000, 100);
+    MakeFile(dir, "data.bin", 60000, 90);
+    MakeFile(dir, "IMAGE.BIN", 450000, 1);
+    MakeFile(dir, "app.hex", 450000, 1);
+    std::filesystem::create_directory(dir.Path() / "folder.bin");
+    CImageCandidates candidates;
+    ASSERT_TRUE(candidates.Scan(dir.Path()));
+    EXPECT_EQ(Found(candidates, 400000, 512000), "app.bin");
+    EXPECT_EQ(Found(candidates, 50000, 70000), "data.bin");
+
+    MakeFile(dir, "app2.bin", 450001, 10);
+    CImageCandidates later;
+    later.Scan(dir.Path());
+    EXPECT_EQ(Found(later, 400000, 512000), "app2.bin") << "the newer file wins";
+    EXPECT_EQ(Found(candidates, 400000, 512000), "app.bin") << "one scan serves both searches";
+}
+
+TEST(FindImageFile, FilesOfTheSameTimeAreAllCandidates)
+{
+    CTempDir dir;
+    const auto when = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(50);
+    for (const auto& [name, size] : {std::make_pair("app.bin", 450000), std::make_pair("rcdb.bin", 60000)})
+    {
+        WriteBytes(dir.File(name), std::vector<char>(static_cast<std::size_t>(size), 'x'));
+        std::filesystem::last_write_time(dir.Path() / name, when);
+    }
+    CImageCandidates candidates;
+    candidates.Scan(dir.Path());
+    EXPECT_EQ(Found(candidates, 400000, 512000), "app.bin");
+    EXPECT_EQ(Found(candidates, 50000, 70000), "rcdb.bin");
+}
+
+TEST(FindImageFile, BoundsAreExcluded)
+{
+    CTempDir dir;
+    MakeFile(dir, "a.bin", 400000, 40);
+    MakeFile(dir, "b.bin", 512000, 30);
+    MakeFile(dir, "c.bin", 50000, 20);
+    MakeFile(dir, "d.bin", 70000, 10);
+    CImageCandidates candidates;
+    candidates.Scan(dir.Path());
+    EXPECT_EQ(Found(candidates, 400000, 512000), "");
+    EXPECT_EQ(Found(candidates, 50000, 70000), "");
+}
+
+TEST(FindImageFile, MissingFolderFailsQuietly)
+{
+    CTempDir dir;
+    CImageCandidates candidates;
+    EXPECT_FALSE(candidates.Scan(dir.Path() / "missing"));
+    EXPECT_TRUE(candidates.Find(0, 1000000).empty());
+}
+
+TEST(DialogText, TraceIsCutOnlyForTextLines)
+{
+    std::wstring trace(3001, L'a');
+    PrependTrace(trace, L"hex", false);
+    EXPECT_EQ(trace.size(), 3001u + 5u);
+    std::wstring text(3001, L'b');
+    PrependTrace(text, L"menu", true);
+    EXPECT_EQ(text, L"menu\r\n" + std::wstring(1000, L'b'));
+    std::wstring exact(3000, L'c');
+    PrependTrace(exact, L"x", true);
+    EXPECT_EQ(exact.size(), 3003u) << "3000 characters are not cut";
+}
+
+TEST(DialogText, PortTextRule)
+{
+    EXPECT_EQ(StripComLetters(L"COM12"), L"12");
+    EXPECT_EQ(PortNumberOf(L"COM12"), 12);
+    EXPECT_EQ(PortNumberOf(L"com3"), 0);
+    EXPECT_EQ(StripComLetters(L"com3"), L"com3");
+    EXPECT_EQ(PortNumberOf(L"MOC7x"), 7);
+    EXPECT_EQ(PortNumberOf(L"COM"), 0);
+}
+
+TEST(ProgressText, FormsAndPumpDecision)
+{
+    EXPECT_EQ(FormatProgressText(L"writing data", 1, 3, true), L"writing data 33%");
+    EXPECT_EQ(FormatProgressText(L"host write location", 300, 300, false), L"host write location 300/300");
+    EXPECT_EQ(FormatProgressText(L"Waiting for the host to enter upgrade mode", -1, 0, false),
+              L"Waiting for the host to enter upgrade mode -1/0");
+    EXPECT_EQ(FormatProgressText(L"writing data", 1, 0, true), L"writing data");
+    for (int done : {5, 6, 7, 998})
+        EXPECT_FALSE(ShouldPump(done, 1000)) << done;
+    for (int done : {8, 999, 1000, -4})
+        EXPECT_TRUE(ShouldPump(done, 1000)) << done;
+    EXPECT_TRUE(ShouldPump(7, 100));
+}
+
+namespace
+{
+class CNullView : public IUpgradeView
+{
+public:
+    void OnTraceText(const std::vector<char>&) override {}
+    void OnTraceHex(const std::vector<char>&) override {}
+    bool OnProgress(const std::wstring&, int, int, bool) override { return false; }
+    void OnImageStart(int, const std::wstring&, int, std::size_t) override {}
+    bool OnWriteProgress(int, int) override { return false; }
+    void OnProgressEnd() override {}
+    void ShowOutcome(const UpgradeResult& r) override { outcomes.push_back(r.outcome); }
+    std::vector<UpgradeOutcome> outcomes;
+};
+
+// A port whose radio never shows its menu: the run stops after setting it up.
+struct CSilentPort : CFakeRadioPort
+{
+    BOOL SetTimeouts(COMMTIMEOUTS& t) override
+    {
+        seen = t;
+        return CFakeRadioPort::SetTimeouts(t);
+    }
+    COMMTIMEOUTS seen{};
+};
+} // namespace
+
+TEST(UpgradeRunSettings, WrittenAndReadInTheirOrderBeforeThePortOpens)
+{
+    CSettingsFile settings("[Device]\ntimeout=-7\nListenUpdateRetry=0\nlistenInterval=0\n");
+    auto port = std::make_shared<CSilentPort>();
+    CNullView view;
+    const auto result = RunUpgrade({"12", L"COM12", L"", L""}, view, [port] { return port; });
+    EXPECT_EQ(result.outcome, UpgradeOutcome::ModeNotSeen);
+    EXPECT_EQ(port->seen.ReadTotalTimeoutConstant, 1000u) << "a negative timeout falls back to its default";
+    EXPECT_EQ(port->seen.WriteTotalTimeoutConstant, 1000u);
+    EXPECT_EQ(port->seen.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_GE(port->m_closeCalls, 1);
+    const std::string content = settings.Content();
+    const auto portAt = content.find("port=12");
+    const auto appAt = content.find("app_bin_file=");
+    const auto rcdbAt = content.find("rcdb_bin_file=");
+    ASSERT_NE(portAt, std::string::npos) << content;
+    EXPECT_LT(portAt, appAt);
+    EXPECT_LT(appAt, rcdbAt);
+    EXPECT_EQ(view.outcomes, std::vector<UpgradeOutcome>{UpgradeOutcome::ModeNotSeen});
+}
+
+TEST(UpgradeRunSettings, ASecondRunWhileOneIsGoingIsRefused)
+{
+    CSettingsFile settings("[Device]\nListenUpdateRetry=0\nlistenInterval=0\n");
+    struct CReentrantView : CNullView
+    {
+        bool OnProgress(const std::wstring&, int, int, bool) override
+        {
+            if (!inner)
+            {
+                auto other = std::make_shared<CFakeRadioPort>();
+                inner = true;
+                second = RunUpgrade({"", L"x", L"", L""}, *this, [other] { return other; }).outcome;
+            }
+            return false;
+        }
+        bool inner = false;
+        UpgradeOutcome second = UpgradeOutcome::Success;
+    } view;
+    auto port = std::make_shared<CFakeRadioPort>();
+    RunUpgrade({"", L"x", L"", L""}, view, [port] { return port; });
+    EXPECT_EQ(view.second, UpgradeOutcome::AlreadyRunning);
+}
