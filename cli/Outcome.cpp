@@ -1,5 +1,6 @@
 #include "cli/Outcome.h"
 
+#include "app/JsonText.h"
 #include "app/UpgradeRun.h"
 #include "platform/Text.h"
 
@@ -37,23 +38,6 @@ const char* OutcomeName(UpgradeOutcome outcome)
     return "unknown";
 }
 
-namespace
-{
-std::string Json(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text)
-    {
-        if (c == '"' || c == '\\')
-            out += '\\', out += c;
-        else if (static_cast<unsigned char>(c) < 0x20)
-            out += ' ';
-        else
-            out += c;
-    }
-    return out + "\"";
-}
-} // namespace
 
 int Report(const UpgradeResult& result, bool json, const std::string& extraJson)
 {
@@ -71,7 +55,7 @@ int Report(const UpgradeResult& result, bool json, const std::string& extraJson)
     if (json)
     {
         std::cout << "{\"outcome\":\"" << OutcomeName(result.outcome) << "\",\"exit_code\":" << code
-                  << ",\"message\":" << Json(message) << ",\"detail\":" << Json(detail)
+                  << ",\"message\":" << JsonQuote(message) << ",\"detail\":" << JsonQuote(detail)
                   << ",\"error_code\":" << result.error << ",\"cancelled\":" << (result.cancelled ? "true" : "false")
                   << extraJson << "}" << std::endl;
     }

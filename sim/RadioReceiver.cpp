@@ -1,5 +1,6 @@
 #include "sim/RadioReceiver.h"
 
+#include "app/JsonText.h"
 #include "engine/Kd7v001YmodemControl.h"
 
 #include <cstdio>
@@ -27,24 +28,6 @@ bool CrcOk(const std::vector<char>& frame)
            static_cast<unsigned char>(frame[4 + payload]) == (crc >> 8);
 }
 
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text)
-    {
-        if (c == '"' || c == '\\')
-            out += '\\', out += c;
-        else if (static_cast<unsigned char>(c) < 0x20)
-        {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(c));
-            out += esc;
-        }
-        else
-            out += c;
-    }
-    return out + "\"";
-}
 } // namespace
 
 CRadioReceiver::CRadioReceiver(RadioFaults faults) : m_faults(faults), m_rng(faults.seed) {}
@@ -392,14 +375,14 @@ std::string FormatSummaryJson(const CRadioReceiver& radio)
     for (std::size_t i = 0; i < radio.Images().size(); ++i)
     {
         const auto& image = radio.Images()[i];
-        json << (i ? "," : "") << "{\"code\":" << image.code << ",\"name\":" << JsonString(image.name)
+        json << (i ? "," : "") << "{\"code\":" << image.code << ",\"name\":" << JsonQuote(image.name)
              << ",\"size\":" << image.size << ",\"bytes\":" << image.data.size() << "}";
     }
     json << "],\"data_blocks\":" << radio.DataBlocks() << ",\"resends\":" << radio.Resends()
          << ",\"answers_sent\":" << radio.AnswersSent()
          << ",\"write_command\":" << (radio.WriteCommandSeen() ? "true" : "false") << ",\"violations\":[";
     for (std::size_t i = 0; i < radio.Violations().size(); ++i)
-        json << (i ? "," : "") << JsonString(radio.Violations()[i]);
+        json << (i ? "," : "") << JsonQuote(radio.Violations()[i]);
     json << "]}";
     return json.str();
 }

@@ -21,6 +21,8 @@ public:
         m_timeouts.ReadTotalTimeoutConstant = 1000;
         m_timeouts.WriteTotalTimeoutConstant = 1000;
     }
+    // Tests derive from it and hold it in shared pointers.
+    virtual ~CFakeRadioPort() = default;
 
     // Bytes the radio sends unasked (the menu); each call is one piece.
     void Push(const std::vector<char>& piece) { m_pieces.push_back(piece); }

@@ -5,6 +5,7 @@
 #include "app/UpgradeRun.h"
 
 #include "../support/FakeRadioPort.h"
+#include "../support/NullView.h"
 #include "../support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -119,19 +120,6 @@ TEST(ProgressText, FormsAndPumpDecision)
 
 namespace
 {
-class CNullView : public IUpgradeView
-{
-public:
-    void OnTraceText(const std::vector<char>&) override {}
-    void OnTraceHex(const std::vector<char>&) override {}
-    bool OnProgress(const std::wstring&, int, int, bool) override { return false; }
-    void OnImageStart(int, const std::wstring&, int, std::size_t) override {}
-    bool OnWriteProgress(int, int) override { return false; }
-    void OnProgressEnd() override {}
-    void ShowOutcome(const UpgradeResult& r) override { outcomes.push_back(r.outcome); }
-    std::vector<UpgradeOutcome> outcomes;
-};
-
 // A port whose radio never shows its menu: the run stops after setting it up.
 struct CSilentPort : CFakeRadioPort
 {

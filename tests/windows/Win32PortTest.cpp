@@ -6,6 +6,7 @@
 #include "serial/win32/ComPortList.h"
 #include "serial/win32/SerialPort.h"
 
+#include "../support/NullView.h"
 #include "../support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,18 +23,6 @@ int EnvInt(const char* name)
 }
 
 std::wstring ComDevice(int n) { return L"\\\\.\\COM" + std::to_wstring(n); }
-
-class CQuietView : public IUpgradeView
-{
-public:
-    void OnTraceText(const std::vector<char>&) override {}
-    void OnTraceHex(const std::vector<char>&) override {}
-    bool OnProgress(const std::wstring&, int, int, bool) override { return false; }
-    void OnImageStart(int, const std::wstring&, int, std::size_t) override {}
-    bool OnWriteProgress(int, int) override { return false; }
-    void OnProgressEnd() override {}
-    void ShowOutcome(const UpgradeResult&) override {}
-};
 
 class Win32Port : public ::testing::Test
 {
@@ -140,7 +129,7 @@ TEST_F(Win32Port, WholeUpgradeReachesTheRadioIntact)
     WriteBytes(dir.File("app.bin"), app);
     WriteBytes(dir.File("rcdb.bin"), rcdb);
     auto port = std::make_shared<CpsSerialPort>();
-    CQuietView view;
+    CNullView view;
     const std::string appPath = dir.File("app.bin");
     const std::string rcdbPath = dir.File("rcdb.bin");
     UpgradeRequest request{std::to_string(m_com), ComDevice(m_com), std::wstring(appPath.begin(), appPath.end()),
@@ -160,7 +149,7 @@ TEST_F(Win32Port, VanishingRadioEndsTheRunWithAFailureAndReleasesThePort)
     CSettingsFile settings("[Device]\ntimeout=300\nlistenInterval=10\nWriteDataFrameInterval=5\n");
     WriteBytes(dir.File("app.bin"), RandomImage(8000, 23));
     auto port = std::make_shared<CpsSerialPort>();
-    CQuietView view;
+    CNullView view;
     const std::string appPath = dir.File("app.bin");
     UpgradeRequest request{"", ComDevice(m_vanish), std::wstring(appPath.begin(), appPath.end()), L""};
     const auto start = std::chrono::steady_clock::now();
