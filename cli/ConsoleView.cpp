@@ -114,8 +114,5 @@ void CConsoleView::OnProgressEnd()
     m_lineOpen = false;
 }
 
-void CConsoleView::ShowOutcome(const UpgradeResult& result)
-{
-    m_result = result;
-    m_shown = true;
-}
+// The outcome is printed once the run has returned, with its exit code.
+void CConsoleView::ShowOutcome(const UpgradeResult&) { OnProgressEnd(); }

@@ -20,9 +20,6 @@ public:
     void OnProgressEnd() override;
     void ShowOutcome(const UpgradeResult& result) override;
 
-    const UpgradeResult& Result() const { return m_result; }
-    bool OutcomeShown() const { return m_shown; }
-
 private:
     void Line(const std::string& text);
     std::string WritingLine(int done, int total, bool bar) const;
@@ -35,6 +32,4 @@ private:
     bool m_lineOpen = false; // a redrawn line is on screen
     std::size_t m_imageBytes = 0;
     int m_lastPercent = -1;
-    UpgradeResult m_result;
-    bool m_shown = false;
 };

@@ -129,9 +129,8 @@ void CTermiosSerialPort::RequireOpen() const
         throw CSerialException(ERROR_INVALID_HANDLE, "The port is not open");
 }
 
-BOOL CTermiosSerialPort::Fail(DWORD code, const std::string& detail)
+BOOL CTermiosSerialPort::Fail(DWORD code)
 {
-    m_lastDetail = detail;
     SetLastError(code);
     return FALSE;
 }
@@ -331,7 +330,7 @@ BOOL CTermiosSerialPort::GetStatus(COMSTAT& stat)
 BOOL CTermiosSerialPort::Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesRead)
 {
     if (m_fd < 0)
-        return Fail(ERROR_INVALID_HANDLE, "The port is not open");
+        return Fail(ERROR_INVALID_HANDLE);
     auto* bytes = static_cast<char*>(lpBuf);
     DWORD done = 0;
     bool waited = false;
@@ -352,7 +351,7 @@ BOOL CTermiosSerialPort::Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped
             continue;
         // With VMIN and VTIME 0 an empty line reads as 0 bytes; a gone one fails or hangs up.
         if ((n < 0 && errno != EAGAIN) || hungUp)
-            return Fail(ERROR_INVALID_HANDLE, kGone);
+            return Fail(ERROR_INVALID_HANDLE);
         if (noWait)
             break;
         waited = true;
@@ -360,7 +359,7 @@ BOOL CTermiosSerialPort::Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped
         if (revents == 0)
             break;
         if (revents < 0 || (revents & POLLNVAL))
-            return Fail(ERROR_INVALID_HANDLE, kGone);
+            return Fail(ERROR_INVALID_HANDLE);
         // Bytes that came before a hang-up are still read; the next empty read reports it.
         hungUp = (revents & (POLLHUP | POLLERR)) != 0;
     }
@@ -399,21 +398,21 @@ BOOL CTermiosSerialPort::ClearError(DWORD)
 BOOL CTermiosSerialPort::SetState(DCB& dcb)
 {
     if (m_fd < 0)
-        return Fail(ERROR_INVALID_HANDLE, "The port is not open");
+        return Fail(ERROR_INVALID_HANDLE);
     DWORD error = 0;
     std::string detail;
     if (!ApplyState(dcb, error, detail))
-        return Fail(error, detail);
+        return Fail(error);
     return TRUE;
 }
 
 BOOL CTermiosSerialPort::GetState(DCB& dcb)
 {
     if (m_fd < 0)
-        return Fail(ERROR_INVALID_HANDLE, "The port is not open");
+        return Fail(ERROR_INVALID_HANDLE);
     termios tio{};
     if (tcgetattr(m_fd, &tio) != 0)
-        return Fail(ERROR_INVALID_HANDLE, kGone);
+        return Fail(ERROR_INVALID_HANDLE);
     DCB state = m_dcb;
     state.DCBlength = sizeof(DCB);
     if (state.BaudRate == 0)

@@ -38,12 +38,12 @@ public:
 
 private:
     void RequireOpen() const;
-    BOOL Fail(DWORD code, const std::string& detail);
+    // The non-throwing operations report through the last error, as Win32 does.
+    BOOL Fail(DWORD code);
     bool ApplyState(const DCB& dcb, DWORD& error, std::string& detail);
 
     int m_fd = -1;
     std::string m_path;
     DCB m_dcb{};
     COMMTIMEOUTS m_timeouts{};
-    std::string m_lastDetail;
 };

@@ -2,7 +2,8 @@
 // buttons, reads the outcome box, takes screenshots. One step per invocation; exit code 0 when
 // the step succeeded.
 //   gui_driver wait-main MS | click-update | wait-box MS (prints its text) | close-box
-//   gui_driver wait-tip TEXT MS | click-cancel | shot main|tip|box FILE.png
+//   gui_driver wait-tip TEXT MS | click-cancel | shot main|tip|box|about FILE.png
+//   gui_driver open-about MS (prints its text) | close-about
 #include <windows.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@ namespace
 const wchar_t* const kMainCaption = L"KD7X host upgrade tool";
 
 HWND MainWindow() { return FindWindowW(L"#32770", kMainCaption); }
+HWND AboutWindow() { return FindWindowW(L"#32770", L"About KD7XUpdateTool"); }
 
 struct Search
 {
@@ -169,6 +171,19 @@ bool Screenshot(HWND hwnd, const char* path)
     return WritePng(path, w, h, rgb);
 }
 
+BOOL CALLBACK FirstStaticText(HWND child, LPARAM out)
+{
+    wchar_t cls[32] = {};
+    GetClassNameW(child, cls, 32);
+    const bool icon = (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+    if (std::wstring(cls) == L"Static" && !icon && GetWindowTextLengthW(child) > 0)
+    {
+        GetWindowTextW(child, reinterpret_cast<wchar_t*>(out), 256);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 void Print(const std::wstring& text)
 {
     char narrow[4096] = {};
@@ -210,12 +225,27 @@ int main(int argc, char** argv)
             Print(Text(Owned(1002), 1002));
         return seen ? 0 : 1;
     }
+    if (step == "open-about")
+    {
+        // The system menu's About entry, command 16.
+        PostMessageW(MainWindow(), WM_SYSCOMMAND, 0x10, 0);
+        if (!WaitFor([] { return AboutWindow() != nullptr && IsWindowVisible(AboutWindow()); }, ms))
+            return 1;
+        wchar_t text[256] = {};
+        EnumChildWindows(AboutWindow(), FirstStaticText, reinterpret_cast<LPARAM>(text));
+        Print(text);
+        return 0;
+    }
+    if (step == "close-about")
+        return PostMessageW(GetDlgItem(AboutWindow(), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
     if (step == "click-cancel")
         return PostMessageW(GetDlgItem(Owned(1002), IDCANCEL), BM_CLICK, 0, 0) ? 0 : 1;
     if (step == "shot" && argc > 3)
     {
         const std::string which = argv[2];
-        HWND hwnd = which == "main" ? MainWindow() : Owned(which == "tip" ? 1002 : 0xFFFF);
+        HWND hwnd = which == "main"    ? MainWindow()
+                    : which == "about" ? AboutWindow()
+                                       : Owned(which == "tip" ? 1002 : 0xFFFF);
         return Screenshot(hwnd, argv[3]) ? 0 : 1;
     }
     return 64;

@@ -17,12 +17,13 @@ mkdir -p "$shots"
 log=$here/build/windows/wineserver.log
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
-wineserver -p 2>>"$log"
+wineserver -p </dev/null >/dev/null 2>>"$log"
 cleanup() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
-  # Later tests find a server again, without this display.
-  env -u DISPLAY wineserver -p 2>>"$log" || true
+  # Later tests find a server and its services again, without this display and apart from
+  # this test's output.
+  env -u DISPLAY "$here/scripts/wine-prefix" start </dev/null >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,6 +45,11 @@ tool_pid=$!
 drive wait-main 60000 || fail "the main dialog did not open"
 sleep 1
 drive shot main "$shots/main-dialog-start.png" || fail "no screenshot of the main dialog"
+about=$(drive open-about 10000) || fail "the About box did not open"
+[[ "$about" == "Kd7YmodemUpdate，Version 1.0"* ]] || fail "About box text: $about"
+drive shot about "$shots/about-box.png"
+drive close-about
+sleep 1
 
 # 1. A whole upgrade.
 drive click-update

@@ -142,6 +142,19 @@ TEST_F(CliTest, ExitCodesForWhatWentWrong)
     EXPECT_NE(p.Err().find("upgrade menu"), std::string::npos) << p.Err();
 }
 
+TEST_F(CliTest, CtrlCWhileWaitingForTheMenu)
+{
+    WriteText(m_dir.File("kd7x.ini"), "[Device]\nlistenInterval=10\n");
+    WriteBytes(m_dir.File("app.bin"), RandomImage(100, 1));
+    StartRadio({"--no-menu"});
+    Process update;
+    update.Start(Update({"--port", Link(), "--app", m_dir.File("app.bin")}), m_dir, "waiting");
+    ASSERT_TRUE(WaitUntil([&] { return update.Err().find("Waiting for the host") != std::string::npos; }));
+    kill(update.pid, SIGINT);
+    EXPECT_EQ(update.Wait(), 4);
+    EXPECT_NE(update.Err().find("Cancelled while waiting"), std::string::npos) << update.Err();
+}
+
 TEST_F(CliTest, CtrlCWhileWritingStopsAndReleasesThePort)
 {
     WriteText(m_dir.File("kd7x.ini"), "[Device]\nlistenInterval=10\nWriteDataFrameInterval=5\n");
