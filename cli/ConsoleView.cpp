@@ -80,8 +80,12 @@ bool CConsoleView::OnProgress(const std::wstring& caption, int done, int total, 
         m_last = text;
         if (m_terminal && !m_verbose)
         {
+            // A new caption gets a line of its own; the finished one stays on screen.
+            if (m_lineOpen && caption != m_lastCaption)
+                m_out << "\n";
             m_out << "\r\x1b[K" << text << std::flush;
             m_lineOpen = true;
+            m_lastCaption = caption;
         }
         else
         {
