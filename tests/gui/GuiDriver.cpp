@@ -3,7 +3,8 @@
 // the step succeeded.
 //   gui_driver wait-main MS | click-update | wait-box MS (prints its text) | close-box
 //   gui_driver wait-tip TEXT MS | click-cancel | shot main|tip|box|about FILE.png
-//   gui_driver open-about MS (prints its text) | close-about
+//   gui_driver open-about MS (prints its text) | close-about | close-main | wait-gone MS
+//   gui_driver wait-any-box MS (a box with no owner; prints its text) | close-any-box
 #include <windows.h>
 
 #include <cstdio>
@@ -38,6 +39,26 @@ BOOL CALLBACK FindOwned(HWND hwnd, LPARAM lParam)
 }
 
 // The message box has its text in control 0xFFFF; the tip window has 1002.
+BOOL CALLBACK FindUnowned(HWND hwnd, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<Search*>(lParam);
+    wchar_t cls[16] = {};
+    GetClassNameW(hwnd, cls, 16);
+    if (IsWindowVisible(hwnd) && std::wstring(cls) == L"#32770" && GetDlgItem(hwnd, search->childId))
+    {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND AnyBox()
+{
+    Search search{nullptr, 0xFFFF, nullptr};
+    EnumWindows(FindUnowned, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 HWND Owned(int childId)
 {
     Search search{MainWindow(), childId, nullptr};
@@ -238,6 +259,19 @@ int main(int argc, char** argv)
     }
     if (step == "close-about")
         return PostMessageW(GetDlgItem(AboutWindow(), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
+    if (step == "close-main")
+        return PostMessageW(MainWindow(), WM_CLOSE, 0, 0) ? 0 : 1;
+    if (step == "wait-gone")
+        return WaitFor([] { return MainWindow() == nullptr; }, ms) ? 0 : 1;
+    if (step == "wait-any-box")
+    {
+        if (!WaitFor([] { return AnyBox() != nullptr; }, ms))
+            return 1;
+        Print(Text(AnyBox(), 0xFFFF));
+        return 0;
+    }
+    if (step == "close-any-box")
+        return PostMessageW(GetDlgItem(AnyBox(), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
     if (step == "click-cancel")
         return PostMessageW(GetDlgItem(Owned(1002), IDCANCEL), BM_CLICK, 0, 0) ? 0 : 1;
     if (step == "shot" && argc > 3)

@@ -86,7 +86,25 @@ echo "outcome: $text"
 [[ "$text" == "The host writes successfully"* ]] || fail "third run: $text"
 drive close-box
 
+# 4. Closing the window while it writes stops the run first, then the tool ends.
 sleep 1
-"$wine_run" cmd /c "exit" >/dev/null 2>&1 || true
-kill "$tool_pid" 2>/dev/null || true
+drive click-update
+drive wait-tip "writing data" 60000 || fail "no tip window in the fourth run"
+drive close-main
+drive wait-gone 60000 || fail "the window did not close during a run"
+wait "$tool_pid" || true
+
+# 5. A log file that cannot be created is reported, and the tool still opens.
+mkdir -p "$work/nolog" "$work/nolog/KD7XUpdateTool.log"
+cp "$tool" "$work/nolog/KD7XUpdateTool.exe"
+(cd "$work/nolog" && "$wine_run" KD7XUpdateTool.exe) &
+tool_pid=$!
+text=$(drive wait-any-box 60000) || fail "no box about the log file"
+echo "log box: $text"
+[[ "$text" == *"KD7XUpdateTool.log"*"cannot be created"* ]] || fail "log box: $text"
+drive close-any-box
+drive wait-main 60000 || fail "the main dialog did not open without a log"
+drive close-main
+drive wait-gone 30000 || fail "the window did not close"
+wait "$tool_pid" || true
 echo "1 passed, 0 failed"
