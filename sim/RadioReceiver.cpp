@@ -174,7 +174,6 @@ void CRadioReceiver::HandleMenuByte(char b, std::vector<RadioAnswer>& out)
         m_current = ReceivedImage{};
         m_current.code = b - '0';
         m_expected = 1;
-        m_firstEotSeen = false;
         if (m_faults.ignoreSelect)
             return;
         m_state = State::Header;

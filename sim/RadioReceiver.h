@@ -96,7 +96,6 @@ private:
     bool m_writeSeen = false;
     bool m_vanished = false;
     bool m_silent = false;
-    bool m_firstEotSeen = false;
 };
 
 std::string FormatSummaryText(const CRadioReceiver& radio);

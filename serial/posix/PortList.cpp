@@ -5,7 +5,6 @@
 
 #include <libserialport.h>
 
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
