@@ -13,7 +13,4 @@ std::wstring FormatProgressText(const std::wstring& caption, int done, int total
     return caption + L" " + std::to_wstring(done) + L"/" + std::to_wstring(total);
 }
 
-bool ShouldPump(int done, int total)
-{
-    return total <= 100 || done % 4 == 0 || done == total || done + 1 == total;
-}
+bool ShouldPump(int done, int total) { return total <= 100 || done % 4 == 0 || done == total || done + 1 == total; }

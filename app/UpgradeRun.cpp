@@ -78,10 +78,7 @@ bool ReadImage(const std::wstring& path, std::vector<char>& bytes, std::wstring&
     return true;
 }
 
-std::wstring FileNameOf(const std::wstring& path)
-{
-    return PathFromWide(path).filename().wstring();
-}
+std::wstring FileNameOf(const std::wstring& path) { return PathFromWide(path).filename().wstring(); }
 
 // After a failed exchange: whether the port itself has gone, in the port's own words.
 std::wstring ProbePort(ISerialPort& port)
@@ -171,8 +168,8 @@ UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, cons
 
     // Images are read before the radio is touched, so a bad file never leaves it half-fed.
     std::vector<Image> images;
-    for (const auto& [code, path] : {std::make_pair(kImageApp, request.appPath),
-                                     std::make_pair(kImageRcdb, request.rcdbPath)})
+    for (const auto& [code, path] :
+         {std::make_pair(kImageApp, request.appPath), std::make_pair(kImageRcdb, request.rcdbPath)})
     {
         if (!PathExists(path))
             continue;

@@ -23,8 +23,8 @@ private:
 
 struct UpgradeRequest
 {
-    std::string portSetting;  // stored under "port"; empty stores nothing
-    std::wstring device;      // what the port's Open takes: \\.\COM5, /dev/ttyUSB0
+    std::string portSetting; // stored under "port"; empty stores nothing
+    std::wstring device;     // what the port's Open takes: \\.\COM5, /dev/ttyUSB0
     std::wstring appPath;
     std::wstring rcdbPath;
 };

@@ -21,10 +21,10 @@ enum class UpgradeOutcome
 struct UpgradeResult
 {
     UpgradeOutcome outcome = UpgradeOutcome::Success;
-    std::wstring message;    // the text the operator is shown (empty for ModeNotSeen)
-    DWORD error = 0;         // the serial error code, for SerialError
-    bool cancelled = false;  // the operator asked to stop
-    std::wstring detail;     // what the port said after a failed transfer (a gone device), if anything
+    std::wstring message;   // the text the operator is shown (empty for ModeNotSeen)
+    DWORD error = 0;        // the serial error code, for SerialError
+    bool cancelled = false; // the operator asked to stop
+    std::wstring detail;    // what the port said after a failed transfer (a gone device), if anything
 };
 
 class IUpgradeView

@@ -10,9 +10,9 @@
 
 struct PortChoice
 {
-    std::wstring device;   // what the port's Open takes
-    std::string setting;   // what is stored under "port" (empty: nothing)
-    std::string error;     // why the argument names no port
+    std::wstring device; // what the port's Open takes
+    std::string setting; // what is stored under "port" (empty: nothing)
+    std::string error;   // why the argument names no port
 };
 
 PortChoice ResolvePort(const std::string& argument);

@@ -57,8 +57,9 @@ std::string CConsoleView::WritingLine(int done, int total, bool bar) const
     const int percent = total > 0 ? static_cast<int>(static_cast<long long>(done) * 100 / total) : 0;
     // Data bytes of the blocks before the one going out now.
     const long long blocksBefore = std::clamp(done - 2, 0, std::max(total - 2, 0));
-    const std::size_t sent =
-        done >= total ? m_imageBytes : std::min<std::size_t>(m_imageBytes, static_cast<std::size_t>(blocksBefore) * 1024);
+    const std::size_t sent = done >= total
+                                 ? m_imageBytes
+                                 : std::min<std::size_t>(m_imageBytes, static_cast<std::size_t>(blocksBefore) * 1024);
     std::string line = WideToNarrow(FormatProgressText(kCaptionWriting, done, total, true));
     if (bar)
     {
@@ -73,8 +74,8 @@ std::string CConsoleView::WritingLine(int done, int total, bool bar) const
 bool CConsoleView::OnProgress(const std::wstring& caption, int done, int total, bool percent)
 {
     const bool writing = percent && caption == kCaptionWriting;
-    const std::string text =
-        writing ? WritingLine(done, total, m_terminal) : WideToNarrow(FormatProgressText(caption, done, total, percent));
+    const std::string text = writing ? WritingLine(done, total, m_terminal)
+                                     : WideToNarrow(FormatProgressText(caption, done, total, percent));
     if (text != m_last)
     {
         m_last = text;

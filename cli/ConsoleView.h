@@ -28,7 +28,7 @@ private:
     bool m_terminal;
     bool m_verbose;
     const std::atomic<bool>& m_cancel;
-    std::string m_last;     // the progress text last shown
+    std::string m_last; // the progress text last shown
     std::wstring m_lastCaption;
     bool m_lineOpen = false; // a redrawn line is on screen
     std::size_t m_imageBytes = 0;

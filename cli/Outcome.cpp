@@ -38,7 +38,6 @@ const char* OutcomeName(UpgradeOutcome outcome)
     return "unknown";
 }
 
-
 int Report(const UpgradeResult& result, bool json, const std::string& extraJson)
 {
     const std::string message = WideToNarrow(DescribeOutcome(result));

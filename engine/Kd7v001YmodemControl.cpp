@@ -92,8 +92,7 @@ unsigned short Crc16Arc(const char* data, std::size_t size)
 
 void Kd7v001YmodemControl::Delay(DWORD milliseconds) { Sleep(milliseconds); }
 
-int Kd7v001YmodemControl::MakeFileFrames(FrameTable& table, const std::vector<char>& data,
-                                         const std::wstring& fileName)
+int Kd7v001YmodemControl::MakeFileFrames(FrameTable& table, const std::vector<char>& data, const std::wstring& fileName)
 {
     int counter = 0;
     std::vector<char> header{SOH, 0x00, static_cast<char>(0xFF)};
@@ -190,8 +189,8 @@ int Kd7v001YmodemControl::HostReadAnswer(ISerialPort* port, HANDLE hEvent, std::
     return static_cast<int>(answer.size());
 }
 
-bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<char>& frame, int retries,
-                                          int interval, unsigned minAnswer, AnswerCheck check)
+bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<char>& frame, int retries, int interval,
+                                          unsigned minAnswer, AnswerCheck check)
 {
     CWaitEvent event;
     COMMTIMEOUTS timeouts{};
@@ -371,6 +370,5 @@ bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
     if (!m_sigHostWriteProgress(4, 4))
         return false;
     const std::vector<char> frame{HOST_WRITE};
-    return SendWithSettings(port, frame, 10, 200, 1,
-                            [this](const std::vector<char>& a) { return AcceptAnyAnswer(a); });
+    return SendWithSettings(port, frame, 10, 200, 1, [this](const std::vector<char>& a) { return AcceptAnyAnswer(a); });
 }

@@ -92,6 +92,6 @@ public:
     TraceSignal m_sigAnswerTrace;
 
 private:
-    bool SendWithSettings(ISerialPort* port, const std::vector<char>& frame, int defaultRetries,
-                          int defaultInterval, unsigned minAnswer, AnswerCheck check);
+    bool SendWithSettings(ISerialPort* port, const std::vector<char>& frame, int defaultRetries, int defaultInterval,
+                          unsigned minAnswer, AnswerCheck check);
 };

@@ -25,8 +25,8 @@ BOOL CKd7YmodemUpdateApp::InitInstance()
     if (!logger)
     {
         // Going on without a log loses nothing the operator needs; say so once.
-        const std::wstring text = L"The log file \"" + logPath + L"\" cannot be created:\r\n" +
-                                  NarrowToWide(logError) + L"\r\n\r\nThe tool works on without a log.";
+        const std::wstring text = L"The log file \"" + logPath + L"\" cannot be created:\r\n" + NarrowToWide(logError) +
+                                  L"\r\n\r\nThe tool works on without a log.";
         MessageBoxW(nullptr, text.c_str(), m_strModuleName.c_str(), MB_OK | MB_ICONWARNING);
     }
 

@@ -53,8 +53,7 @@ bool NamesSomething(const std::wstring& path)
 } // namespace
 
 CKd7YmodemUpdateDlg::CKd7YmodemUpdateDlg()
-    : CDialogBase(IDD_KD7YMODEMUPDATE_DIALOG),
-      m_hIcon(LoadIconW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME)))
+    : CDialogBase(IDD_KD7YMODEMUPDATE_DIALOG), m_hIcon(LoadIconW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME)))
 {
 }
 
@@ -197,7 +196,10 @@ void CKd7YmodemUpdateDlg::OnImageStart(int, const std::wstring&, int frames, std
     SendMessageW(bar, PBM_SETPOS, 0, 0);
 }
 
-bool CKd7YmodemUpdateDlg::OnWriteProgress(int done, int total) { return OnWriteProgress(kCaptionWriting, done, total, true); }
+bool CKd7YmodemUpdateDlg::OnWriteProgress(int done, int total)
+{
+    return OnWriteProgress(kCaptionWriting, done, total, true);
+}
 
 bool CKd7YmodemUpdateDlg::OnWriteProgress(const std::wstring&, int done, int, bool)
 {
@@ -216,19 +218,13 @@ void CKd7YmodemUpdateDlg::ShowOutcome(const UpgradeResult& result)
     switch (result.outcome)
     {
     case UpgradeOutcome::Success:
-    case UpgradeOutcome::NoData:
-        icon = MB_ICONINFORMATION;
-        break;
-    case UpgradeOutcome::ImageUnreadable:
-        icon = MB_ICONWARNING;
-        break;
+    case UpgradeOutcome::NoData: icon = MB_ICONINFORMATION; break;
+    case UpgradeOutcome::ImageUnreadable: icon = MB_ICONWARNING; break;
     case UpgradeOutcome::HostNotResponding:
     case UpgradeOutcome::UnableToWrite:
-    case UpgradeOutcome::SerialError:
-        break;
+    case UpgradeOutcome::SerialError: break;
     case UpgradeOutcome::ModeNotSeen:
-    case UpgradeOutcome::AlreadyRunning:
-        return;
+    case UpgradeOutcome::AlreadyRunning: return;
     }
     if (m_closeRequested)
         return; // the operator is closing the window; the run has stopped as asked
@@ -283,11 +279,8 @@ bool CKd7YmodemUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, 
             return true;
         }
         return false;
-    case WM_PAINT:
-        return OnPaint();
-    case WM_QUERYDRAGICON:
-        result = reinterpret_cast<INT_PTR>(m_hIcon);
-        return true;
+    case WM_PAINT: return OnPaint();
+    case WM_QUERYDRAGICON: result = reinterpret_cast<INT_PTR>(m_hIcon); return true;
     case WM_CLOSE:
         OnCancel();
         result = TRUE;
@@ -311,12 +304,10 @@ bool CKd7YmodemUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, 
         case IDOK:
             result = TRUE; // Enter does not close the tool
             return true;
-        default:
-            break;
+        default: break;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return CDialogBase::OnMessage(message, wParam, lParam, result);
 }

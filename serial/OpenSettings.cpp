@@ -49,7 +49,6 @@ void ApplyOpenSettings(DCB& dcb, DWORD dwBaud, int parity, int dataBits, int sto
         dcb.XonLim = 100;
         dcb.XoffLim = 100;
         break;
-    default:
-        break;
+    default: break;
     }
 }

@@ -8,8 +8,7 @@ long ComPortSortKey(const std::wstring& name)
     return i == std::wstring::npos ? 0 : std::wcstol(name.c_str() + i, nullptr, 10);
 }
 
-void InsertPortByNumber(IPortList& list, const std::wstring& name,
-                        const std::function<long(const std::wstring&)>& key)
+void InsertPortByNumber(IPortList& list, const std::wstring& name, const std::function<long(const std::wstring&)>& key)
 {
     const int count = list.GetCount();
     if (count == 0)

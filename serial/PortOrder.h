@@ -24,10 +24,7 @@ public:
     int GetCount() override { return static_cast<int>(m_names.size()); }
     std::wstring GetText(int index) override { return m_names[static_cast<std::size_t>(index)]; }
     void Add(const std::wstring& name) override { m_names.push_back(name); }
-    void Insert(int index, const std::wstring& name) override
-    {
-        m_names.insert(m_names.begin() + index, name);
-    }
+    void Insert(int index, const std::wstring& name) override { m_names.insert(m_names.begin() + index, name); }
     std::vector<std::wstring> m_names;
 };
 

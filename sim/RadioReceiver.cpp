@@ -151,18 +151,10 @@ bool CRadioReceiver::TakeFrame(std::size_t& used, std::vector<RadioAnswer>& out)
     used += need;
     switch (m_state)
     {
-    case State::Header:
-        HandleHeader(frame, out);
-        break;
-    case State::Data:
-        HandleData(frame, out);
-        break;
-    case State::EndBlock:
-        HandleEndBlock(frame, out);
-        break;
-    default:
-        Violation("block received between the two EOTs");
-        break;
+    case State::Header: HandleHeader(frame, out); break;
+    case State::Data: HandleData(frame, out); break;
+    case State::EndBlock: HandleEndBlock(frame, out); break;
+    default: Violation("block received between the two EOTs"); break;
     }
     return true;
 }

@@ -11,25 +11,25 @@
 
 struct RadioFaults
 {
-    double nakRate = 0;     // data blocks answered NAK (the block must come again)
-    double dropRate = 0;    // data blocks accepted but not answered
-    double garbleRate = 0;  // data blocks accepted, the answer garbled
-    bool cBeforeAck = false;     // "C" in front of every ACK to a data block
-    bool splitAckC = false;      // ACK and C of a header or second EOT sent as two pieces
-    bool firstEotAck = false;    // the first EOT answered with ACK instead of NAK
-    bool ignoreSelect = false;   // image selection never answered
-    long vanishAfter = -1;       // the device goes away after this many data blocks
-    long silentAfter = -1;       // no answer at all after this many data blocks
+    double nakRate = 0;        // data blocks answered NAK (the block must come again)
+    double dropRate = 0;       // data blocks accepted but not answered
+    double garbleRate = 0;     // data blocks accepted, the answer garbled
+    bool cBeforeAck = false;   // "C" in front of every ACK to a data block
+    bool splitAckC = false;    // ACK and C of a header or second EOT sent as two pieces
+    bool firstEotAck = false;  // the first EOT answered with ACK instead of NAK
+    bool ignoreSelect = false; // image selection never answered
+    long vanishAfter = -1;     // the device goes away after this many data blocks
+    long silentAfter = -1;     // no answer at all after this many data blocks
     unsigned seed = 1;
 };
 
 struct ReceivedImage
 {
-    int code = 0;            // 1 application, 2 RCDB
-    std::string name;        // from the header
-    long long size = -1;     // from the header; -1 when missing
-    std::vector<char> data;  // the payloads, cut to size
-    bool complete = false;   // end-of-batch block seen
+    int code = 0;           // 1 application, 2 RCDB
+    std::string name;       // from the header
+    long long size = -1;    // from the header; -1 when missing
+    std::vector<char> data; // the payloads, cut to size
+    bool complete = false;  // end-of-batch block seen
 };
 
 // One answer: pieces the carrier sends apart (a gap between them), or a vanish.

@@ -132,8 +132,7 @@ void CRadioSim::Run()
             slaveOpen = true;
             openedAt = now;
         }
-        if (!menuShown && !m_options.noMenu &&
-            now - openedAt >= std::chrono::milliseconds(m_options.menuDelayMs))
+        if (!menuShown && !m_options.noMenu && now - openedAt >= std::chrono::milliseconds(m_options.menuDelayMs))
         {
             WritePaced(std::vector<char>(m_options.menuText.begin(), m_options.menuText.end()));
             menuShown = true;

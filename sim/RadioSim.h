@@ -11,13 +11,13 @@
 struct RadioSimOptions
 {
     RadioFaults faults;
-    std::string outDir;       // received images are kept here; empty keeps them in memory only
-    std::string linkPath;     // a symlink to the slave side, for a stable name
-    long menuDelayMs = 100;   // after the port is opened
+    std::string outDir;     // received images are kept here; empty keeps them in memory only
+    std::string linkPath;   // a symlink to the slave side, for a stable name
+    long menuDelayMs = 100; // after the port is opened
     bool noMenu = false;
     long answerDelayMs = 0;
-    long splitGapMs = 30;     // between the pieces of a split answer
-    unsigned baud = 0;        // pace as a real line of this rate; 0 does not pace
+    long splitGapMs = 30;       // between the pieces of a split answer
+    unsigned baud = 0;          // pace as a real line of this rate; 0 does not pace
     bool exitAfterWrite = true; // end when the host closes the port after the write command
     std::string menuText = "\r\n==== KD7X boot loader ====\r\n  Main Menu\r\n"
                            "  1 application image\r\n  2 resource database\r\n  4 write and restart\r\n";
@@ -35,10 +35,10 @@ public:
     bool Start(std::string* error = nullptr);
     const std::string& SlavePath() const { return m_slavePath; }
 
-    void Run();          // until finished or stopped
+    void Run(); // until finished or stopped
     void RunInThread();
-    void Stop();         // asks the loop to end and waits for it
-    void Wait();         // waits for the loop to end by itself
+    void Stop(); // asks the loop to end and waits for it
+    void Wait(); // waits for the loop to end by itself
     bool Finished() const { return m_finished; }
 
     // Valid once the loop has ended.

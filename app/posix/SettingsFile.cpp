@@ -2,7 +2,7 @@
 // to case, values trimmed and unquoted, integers from their leading digits, other lines kept.
 #include "app/Settings.h"
 
-#define SI_NO_CONVERSION // INI text is bytes in the ANSI sense; nothing to convert
+#define SI_NO_CONVERSION  // INI text is bytes in the ANSI sense; nothing to convert
 #define SI_IMPLEMENTATION // Debian ships the template bodies behind this switch
 #include <SimpleIni.h>
 

@@ -79,7 +79,9 @@ void PrintPortList(std::ostream& out)
 void InstallCancelHandler(std::atomic<bool>& cancel)
 {
     g_cancel = &cancel;
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);

@@ -34,8 +34,8 @@ PortChoice ResolvePort(const std::string& argument)
     if (text.rfind(L"\\\\.\\", 0) == 0)
         text = text.substr(4);
     std::size_t i = 0;
-    while (i < text.size() && (std::towupper(text[i]) == L'C' || std::towupper(text[i]) == L'O' ||
-                               std::towupper(text[i]) == L'M'))
+    while (i < text.size() &&
+           (std::towupper(text[i]) == L'C' || std::towupper(text[i]) == L'O' || std::towupper(text[i]) == L'M'))
         ++i;
     const std::wstring digits = text.substr(i);
     if (digits.empty() || digits.find_first_not_of(L"0123456789") != std::wstring::npos)

@@ -44,8 +44,8 @@ std::vector<SerialPortInfo> ListSerialPorts()
             {
                 const char* product = sp_get_port_usb_product(*p);
                 const char* maker = sp_get_port_usb_manufacturer(*p);
-                info.description = std::string(maker ? maker : "") + (maker && product ? " " : "") +
-                                   (product ? product : "");
+                info.description =
+                    std::string(maker ? maker : "") + (maker && product ? " " : "") + (product ? product : "");
             }
             if (info.description.empty())
             {

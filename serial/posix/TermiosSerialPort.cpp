@@ -88,16 +88,12 @@ std::string OpenErrorText(int err, const std::string& path)
     switch (err)
     {
     case EACCES:
-    case EPERM:
-        return "Permission denied on " + path + ": add your user to the dialout group";
+    case EPERM: return "Permission denied on " + path + ": add your user to the dialout group";
     case ENOENT:
     case ENXIO:
-    case ENODEV:
-        return "No such device: " + path;
-    case EBUSY:
-        return "Port " + path + " is in use by another program";
-    default:
-        return "Cannot open " + path + ": " + std::strerror(err);
+    case ENODEV: return "No such device: " + path;
+    case EBUSY: return "Port " + path + " is in use by another program";
+    default: return "Cannot open " + path + ": " + std::strerror(err);
     }
 }
 
@@ -107,16 +103,12 @@ DWORD OpenErrorCode(int err)
     {
     case EACCES:
     case EPERM:
-    case EBUSY:
-        return ERROR_ACCESS_DENIED;
+    case EBUSY: return ERROR_ACCESS_DENIED;
     case ENOENT:
     case ENXIO:
-    case ENODEV:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    default:
-        return ERROR_GEN_FAILURE;
+    case ENODEV: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    default: return ERROR_GEN_FAILURE;
     }
 }
 } // namespace
@@ -135,8 +127,8 @@ BOOL CTermiosSerialPort::Fail(DWORD code)
     return FALSE;
 }
 
-BOOL CTermiosSerialPort::Open(int nPort, DWORD dwBaud, int parity, int dataBits, int stopBits,
-                              FlowControlMode flowCtl, BOOL bOverlapped)
+BOOL CTermiosSerialPort::Open(int nPort, DWORD dwBaud, int parity, int dataBits, int stopBits, FlowControlMode flowCtl,
+                              BOOL bOverlapped)
 {
     const std::wstring name = L"/dev/ttyS" + std::to_wstring(nPort);
     return Open(name.c_str(), dwBaud, parity, dataBits, stopBits, flowCtl, bOverlapped);
@@ -264,15 +256,14 @@ BOOL CTermiosSerialPort::SetTimeouts(COMMTIMEOUTS& timeouts)
     return TRUE;
 }
 
-BOOL CTermiosSerialPort::Write(const void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped,
-                               DWORD* lpNumberOfBytesWritten)
+BOOL CTermiosSerialPort::Write(const void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesWritten)
 {
     RequireOpen();
     const auto* bytes = static_cast<const char*>(lpBuf);
     DWORD done = 0;
     bool waited = false;
-    const Deadline deadline = MakeDeadline(m_timeouts.WriteTotalTimeoutConstant,
-                                           m_timeouts.WriteTotalTimeoutMultiplier, dwCount, true);
+    const Deadline deadline =
+        MakeDeadline(m_timeouts.WriteTotalTimeoutConstant, m_timeouts.WriteTotalTimeoutMultiplier, dwCount, true);
     while (done < dwCount)
     {
         const ssize_t n = ::write(m_fd, bytes + done, dwCount - done);

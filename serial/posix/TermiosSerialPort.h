@@ -18,8 +18,8 @@ public:
     // By number: /dev/ttyS<n>, the nearest Linux counterpart of COM<n>.
     BOOL Open(int nPort, DWORD dwBaud, int parity, int dataBits, int stopBits, FlowControlMode flowCtl,
               BOOL bOverlapped) override;
-    BOOL Open(const wchar_t* pszPort, DWORD dwBaud, int parity, int dataBits, int stopBits,
-              FlowControlMode flowCtl, BOOL bOverlapped) override;
+    BOOL Open(const wchar_t* pszPort, DWORD dwBaud, int parity, int dataBits, int stopBits, FlowControlMode flowCtl,
+              BOOL bOverlapped) override;
     BOOL GetTimeouts(COMMTIMEOUTS& timeouts) override;
     BOOL SetTimeouts(COMMTIMEOUTS& timeouts) override;
     BOOL Write(const void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesWritten) override;

@@ -7,8 +7,7 @@
 void FillComPortList(IPortList& list)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return;
     DWORD values = 0;
     DWORD longestName = 0;
@@ -31,7 +30,8 @@ void FillComPortList(IPortList& list)
             if ((enumerated == ERROR_SUCCESS || enumerated == ERROR_NO_MORE_ITEMS) &&
                 RegQueryValueExA(key, name, nullptr, nullptr, data, &dataSize) == ERROR_SUCCESS)
             {
-                const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), 6));
+                const std::string text(reinterpret_cast<const char*>(data),
+                                       strnlen(reinterpret_cast<const char*>(data), 6));
                 InsertPortByNumber(list, NarrowToWide(text));
             }
         }

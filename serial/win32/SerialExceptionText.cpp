@@ -9,10 +9,9 @@ BOOL CSerialException::GetErrorMessage(wchar_t* lpszError, UINT nMaxError, UINT*
     if (lpszError == nullptr || nMaxError == 0)
         return FALSE;
     wchar_t* system = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                       FORMAT_MESSAGE_FROM_SYSTEM,
-                                   nullptr, m_dwError, LANG_SYSTEM_DEFAULT, reinterpret_cast<wchar_t*>(&system),
-                                   0, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, m_dwError, LANG_SYSTEM_DEFAULT, reinterpret_cast<wchar_t*>(&system), 0, nullptr);
     if (n == 0 || system == nullptr)
     {
         lpszError[0] = L'\0';

@@ -134,7 +134,10 @@ std::wstring CpsSerialPort::GetDevicePath()
     return wide;
 }
 
-BOOL CpsSerialPort::Setup(DWORD dwInQueue, DWORD dwOutQueue) { return Check(SetupComm(m_hComm, dwInQueue, dwOutQueue)); }
+BOOL CpsSerialPort::Setup(DWORD dwInQueue, DWORD dwOutQueue)
+{
+    return Check(SetupComm(m_hComm, dwInQueue, dwOutQueue));
+}
 
 BOOL CpsSerialPort::ClearError(DWORD& dwErrors) { return Check(ClearCommError(m_hComm, &dwErrors, nullptr)); }
 

@@ -19,8 +19,8 @@ class CSerialPort : public CSerialPort2
 public:
     // Opens and configures the device; FALSE with the failing call's error as the last error,
     // the port left closed. Never throws.
-    BOOL Open(const wchar_t* pszPort, DWORD dwBaud, int parity, int dataBits, int stopBits,
-              FlowControlMode flowCtl, BOOL bOverlapped);
+    BOOL Open(const wchar_t* pszPort, DWORD dwBaud, int parity, int dataBits, int stopBits, FlowControlMode flowCtl,
+              BOOL bOverlapped);
 };
 
 class CpsSerialPort : public CSerialPort, public ISerialPort
@@ -31,8 +31,8 @@ public:
 
     BOOL Open(int nPort, DWORD dwBaud, int parity, int dataBits, int stopBits, FlowControlMode flowCtl,
               BOOL bOverlapped) override;
-    BOOL Open(const wchar_t* pszPort, DWORD dwBaud, int parity, int dataBits, int stopBits,
-              FlowControlMode flowCtl, BOOL bOverlapped) override;
+    BOOL Open(const wchar_t* pszPort, DWORD dwBaud, int parity, int dataBits, int stopBits, FlowControlMode flowCtl,
+              BOOL bOverlapped) override;
     BOOL GetTimeouts(COMMTIMEOUTS& timeouts) override;
     BOOL SetTimeouts(COMMTIMEOUTS& timeouts) override;
     BOOL Write(const void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesWritten) override;

@@ -131,7 +131,8 @@ bool WritePng(const char* path, int width, int height, const std::vector<unsigne
         z.push_back(static_cast<unsigned char>(n >> 8));
         z.push_back(static_cast<unsigned char>(~n & 0xFF));
         z.push_back(static_cast<unsigned char>((~n >> 8) & 0xFF));
-        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(pos), raw.begin() + static_cast<std::ptrdiff_t>(pos + n));
+        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(pos),
+                 raw.begin() + static_cast<std::ptrdiff_t>(pos + n));
         pos += n;
         if (n == 0)
             break;

@@ -18,9 +18,8 @@ CFakeRadioPort::Responder Script(std::vector<Answers> answers)
 {
     auto shared = std::make_shared<std::vector<Answers>>(std::move(answers));
     auto next = std::make_shared<std::size_t>(0);
-    return [shared, next](const std::vector<char>&) {
-        return *next < shared->size() ? (*shared)[(*next)++] : Answers{};
-    };
+    return
+        [shared, next](const std::vector<char>&) { return *next < shared->size() ? (*shared)[(*next)++] : Answers{}; };
 }
 
 const std::vector<char> kFrame{0x02, 0x01, static_cast<char>(0xFE)};
@@ -107,8 +106,7 @@ TEST(HostWriteFrame, SplitAnswerIsCompletedBySecondRead)
 
     CFakeRadioPort shortMin;
     shortMin.m_responder = Script({{RadioAnswer{{{0x06}, {0x43}}, false}}});
-    EXPECT_FALSE(
-        engine.HostWriteFrame(&shortMin, kFrame, 1, 200, 1, [&](const auto& a) { return engine.IsAckC(a); }))
+    EXPECT_FALSE(engine.HostWriteFrame(&shortMin, kFrame, 1, 200, 1, [&](const auto& a) { return engine.IsAckC(a); }))
         << "with a minimum of 1 the first piece is judged alone";
 }
 

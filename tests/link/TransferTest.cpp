@@ -59,7 +59,8 @@ TEST(Transfer, ProgressBeforeEveryFrame)
             return false;
         });
         ASSERT_TRUE(SendImage(engine, port, 1, RandomImage(size, 3), L"x.bin"));
-        const Progress expected = size == 0 ? Progress{{1, 2}, {2, 2}} : Progress{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}};
+        const Progress expected =
+            size == 0 ? Progress{{1, 2}, {2, 2}} : Progress{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}};
         EXPECT_EQ(progress, expected);
         // header, data..., EOT, EOT, end block after the selector
         EXPECT_EQ(port.m_written.size(), 1 + static_cast<std::size_t>(progress.back().second) + 2);

@@ -107,8 +107,8 @@ TEST_F(CliTest, FlashesTheRadioAndReportsAsJson)
     WriteBytes(m_dir.File("rcdb.bin"), RandomImage(2000, 2));
     StartRadio();
     Process update;
-    EXPECT_EQ(RunUpdate({"--port", Link(), "--app", m_dir.File("app.bin"), "--rcdb", m_dir.File("rcdb.bin"),
-                         "--json", "--verbose"},
+    EXPECT_EQ(RunUpdate({"--port", Link(), "--app", m_dir.File("app.bin"), "--rcdb", m_dir.File("rcdb.bin"), "--json",
+                         "--verbose"},
                         update),
               0)
         << update.Err();
@@ -162,14 +162,12 @@ TEST_F(CliTest, CtrlCWhileWritingStopsAndReleasesThePort)
     StartRadio({"--answer-delay", "20"});
     Process update;
     update.Start(Update({"--port", Link(), "--app", m_dir.File("app.bin")}), m_dir, "interrupted");
-    ASSERT_TRUE(WaitUntil([&] { return update.Err().find("writing data 1") != std::string::npos; }))
-        << update.Err();
+    ASSERT_TRUE(WaitUntil([&] { return update.Err().find("writing data 1") != std::string::npos; })) << update.Err();
     kill(update.pid, SIGINT);
     EXPECT_EQ(update.Wait(), 2);
     EXPECT_NE(update.Err().find("unable to write to host"), std::string::npos);
 
     WriteBytes(m_dir.File("small.bin"), RandomImage(3000, 4));
     Process again;
-    EXPECT_EQ(RunUpdate({"--port", Link(), "--app", m_dir.File("small.bin")}, again, "again"), 0)
-        << again.Err();
+    EXPECT_EQ(RunUpdate({"--port", Link(), "--app", m_dir.File("small.bin")}, again, "again"), 0) << again.Err();
 }

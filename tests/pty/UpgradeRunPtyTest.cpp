@@ -86,10 +86,9 @@ TEST(UpgradeRunPty, RadioFaultsEndTheRunWithTheirOwnText)
     ignoreSelect.ignoreSelect = true;
     RadioFaults firstEotAck;
     firstEotAck.firstEotAck = true;
-    for (const Case& c : {Case{"selection not answered", ignoreSelect, UpgradeOutcome::HostNotResponding,
-                               L"Host not responding"},
-                          Case{"first EOT answered ACK", firstEotAck, UpgradeOutcome::UnableToWrite,
-                               L"unable to write to host"}})
+    for (const Case& c :
+         {Case{"selection not answered", ignoreSelect, UpgradeOutcome::HostNotResponding, L"Host not responding"},
+          Case{"first EOT answered ACK", firstEotAck, UpgradeOutcome::UnableToWrite, L"unable to write to host"}})
     {
         RadioSimOptions options;
         options.faults = c.faults;

@@ -48,8 +48,8 @@ TEST(MakeFileFrames, HeaderOfAppBinMatchesTheWireBytes)
 {
     FrameTable table;
     Y::MakeFileFrames(table, Image(1025), L"app.bin");
-    std::vector<char> expected = Bytes({0x01, 0x00, 0xFF, 0x61, 0x70, 0x70, 0x2E, 0x62, 0x69, 0x6E, 0x00, 0x31, 0x30,
-                                        0x32, 0x35, 0x00});
+    std::vector<char> expected =
+        Bytes({0x01, 0x00, 0xFF, 0x61, 0x70, 0x70, 0x2E, 0x62, 0x69, 0x6E, 0x00, 0x31, 0x30, 0x32, 0x35, 0x00});
     expected.resize(131, 0);
     expected.push_back(static_cast<char>(0xF0));
     expected.push_back(0x73);
@@ -104,9 +104,9 @@ TEST_P(FrameSizes, BlocksPaddingAndEndBlock)
 }
 
 INSTANTIATE_TEST_SUITE_P(BoundarySizes, FrameSizes,
-                         ::testing::Values(SizeCase{0, {}, 0}, SizeCase{1, {Y::SOH}, 1},
-                                           SizeCase{128, {Y::SOH}, 128}, SizeCase{129, {Y::STX}, 129},
-                                           SizeCase{1024, {Y::STX}, 1024}, SizeCase{1025, {Y::STX, Y::SOH}, 1},
+                         ::testing::Values(SizeCase{0, {}, 0}, SizeCase{1, {Y::SOH}, 1}, SizeCase{128, {Y::SOH}, 128},
+                                           SizeCase{129, {Y::STX}, 129}, SizeCase{1024, {Y::STX}, 1024},
+                                           SizeCase{1025, {Y::STX, Y::SOH}, 1},
                                            SizeCase{2148, {Y::STX, Y::STX, Y::SOH}, 100},
                                            SizeCase{2049, {Y::STX, Y::STX, Y::SOH}, 1},
                                            SizeCase{2177, {Y::STX, Y::STX, Y::STX}, 129}));
@@ -116,7 +116,9 @@ TEST(MakeFileFrames, EmptyImageHeaderCarriesSizeZero)
     FrameTable table;
     EXPECT_EQ(Y::MakeFileFrames(table, {}, L"e.bin"), 2);
     const auto& header = table.at(0);
-    EXPECT_EQ(std::string(header.data() + 3, 8), std::string("e.bin\0" "0\0", 8));
+    EXPECT_EQ(std::string(header.data() + 3, 8), std::string("e.bin\0"
+                                                             "0\0",
+                                                             8));
     EXPECT_TRUE(std::all_of(header.begin() + 11, header.end() - 2, [](char b) { return b == 0; }));
     EXPECT_TRUE(CrcMatches(header));
 }
@@ -142,9 +144,16 @@ TEST(MakeFileFrames, LongNamesAreCutToThePayload)
         std::string tail; // what follows the name inside the 128 bytes
     };
     // Size 1025 has four digits.
-    for (const Case& c : {Case{121, std::string("\0" "1025\0", 6)}, Case{123, std::string("\0" "1025", 5)},
-                          Case{126, std::string("\0" "1", 2)}, Case{127, std::string("\0", 1)}, Case{128, ""},
-                          Case{200, ""}})
+    for (const Case& c : {Case{121, std::string("\0"
+                                                "1025\0",
+                                                6)},
+                          Case{123, std::string("\0"
+                                                "1025",
+                                                5)},
+                          Case{126, std::string("\0"
+                                                "1",
+                                                2)},
+                          Case{127, std::string("\0", 1)}, Case{128, ""}, Case{200, ""}})
     {
         FrameTable table;
         const std::wstring name(c.nameLength, L'n');

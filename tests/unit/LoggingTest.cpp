@@ -27,9 +27,7 @@ TEST(Logging, EngineMessagesCarryLocationGbkTextAndCrLf)
     ASSERT_NE(CreateAppLogger(path), nullptr);
 
     CFakeRadioPort port;
-    port.m_responder = [](const std::vector<char>&) {
-        return std::vector<RadioAnswer>{RadioAnswer{{{0x15}}, false}};
-    };
+    port.m_responder = [](const std::vector<char>&) { return std::vector<RadioAnswer>{RadioAnswer{{{0x15}}, false}}; };
     CTestEngine engine;
     EXPECT_FALSE(engine.HostWriteFrameAck(&port, {0x02}));
 

@@ -162,12 +162,12 @@ TEST_F(Win32Port, VanishingRadioEndsTheRunWithAFailureAndReleasesThePort)
 TEST(ComPortList, RegistryValuesListedByNumber)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
-                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    const std::vector<std::pair<const char*, const char*>> values{
-        {"KD7XTest1", "COM97"}, {"KD7XTest2", "COM93"}, {"KD7XTest3", "COM91"},
-        {"KD7XTest4", "COM100"}, {"KD7XTest5", "COMA"}, {"KD7XTest6", "COM93"}};
+    const std::vector<std::pair<const char*, const char*>> values{{"KD7XTest1", "COM97"}, {"KD7XTest2", "COM93"},
+                                                                  {"KD7XTest3", "COM91"}, {"KD7XTest4", "COM100"},
+                                                                  {"KD7XTest5", "COMA"},  {"KD7XTest6", "COM93"}};
     for (const auto& [name, data] : values)
         RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), static_cast<DWORD>(strlen(data) + 1));
 
