@@ -1,33 +1,20 @@
 #include "app/ImageSearch.h"
 
+#include "platform/FolderFiles.h"
+
 bool CImageCandidates::Scan(const std::filesystem::path& folder)
 {
     if (!m_byTime.empty())
         return true;
-    std::error_code ec;
-    std::filesystem::directory_iterator it(folder, ec);
-    if (ec)
-        return false;
-    for (; it != std::filesystem::directory_iterator(); it.increment(ec))
+    std::vector<FolderFile> files;
+    const bool listed = ListFolderFiles(folder, files);
+    for (const auto& file : files)
     {
-        if (ec)
-            return false;
-        const auto& entry = *it;
-        std::error_code entryError;
-        if (entry.is_directory(entryError) || entryError)
+        if (file.path.extension().native() != std::filesystem::path(".bin").native())
             continue;
-        if (entry.path().extension().native() != std::filesystem::path(".bin").native())
-            continue;
-        const auto size = entry.file_size(entryError);
-        if (entryError)
-            continue;
-        const auto time = entry.last_write_time(entryError);
-        if (entryError)
-            continue;
-        const auto ticks = static_cast<std::int64_t>(time.time_since_epoch().count());
-        m_byTime.emplace_hint(m_byTime.upper_bound(ticks), ticks, Entry{entry.path(), size});
+        m_byTime.emplace_hint(m_byTime.upper_bound(file.writeTime), file.writeTime, Entry{file.path, file.size});
     }
-    return !ec;
+    return listed;
 }
 
 std::filesystem::path CImageCandidates::Find(std::uintmax_t lower, std::uintmax_t upper) const

@@ -4,14 +4,15 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
-std::shared_ptr<spdlog::logger> CreateAppLogger(const std::string& path, std::string* error)
+std::shared_ptr<spdlog::logger> CreateAppLogger(const std::string& path, std::string* error, bool tagged)
 {
     try
     {
         spdlog::drop(kAppLoggerName);
         auto logger = spdlog::rotating_logger_mt(kAppLoggerName, path, kLogMaxSize, kLogRotatedFiles, false);
         spdlog::set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            "[%Y-%m-%d %H:%M:%S.%e][%l][%s,%#]:%v", spdlog::pattern_time_type::local, std::string("\r\n")));
+            tagged ? "[%Y-%m-%d %H:%M:%S.%e][%l][%n][%s,%#]:%v" : "[%Y-%m-%d %H:%M:%S.%e][%l][%s,%#]:%v",
+            spdlog::pattern_time_type::local, std::string("\r\n")));
         logger->flush_on(spdlog::level::warn);
         return logger;
     }

@@ -1,6 +1,8 @@
 // The program's one named logger and its rotating log file.
 #pragma once
 
+#include "config/Logger.h"
+
 #include <memory>
 #include <string>
 
@@ -9,11 +11,11 @@ namespace spdlog
 class logger;
 }
 
-constexpr const char* kAppLoggerName = "CKd7YmodemUpdateApp";
 constexpr std::size_t kLogMaxSize = 1048576;
 constexpr std::size_t kLogRotatedFiles = 3;
 
 // Creates and registers the logger with its file at path (appended to, never rotated on open).
 // When the file cannot be created it returns null and says why in error; the program goes on
-// without a log.
-std::shared_ptr<spdlog::logger> CreateAppLogger(const std::string& path, std::string* error = nullptr);
+// without a log. Tagged lines carry the logger's name, for loggers cloned per radio.
+std::shared_ptr<spdlog::logger> CreateAppLogger(const std::string& path, std::string* error = nullptr,
+                                                bool tagged = false);

@@ -1,11 +1,10 @@
 #include "app/UpgradeRun.h"
 
-#include "app/Settings.h"
+#include "config/Settings.h"
 #include "engine/Kd7v001YmodemControl.h"
 #include "platform/Text.h"
 #include "serial/SerialException.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -21,40 +20,14 @@ const char* const kUnableToWrite = "unable to write to host";
 const wchar_t* const kNoData = L"no data can be written!";
 const wchar_t* const kSuccess = L"The host writes successfully";
 
-std::atomic<bool> g_running{false};
-
-class CRunningGuard
-{
-public:
-    CRunningGuard() : m_owner(!g_running.exchange(true)) {}
-    ~CRunningGuard()
-    {
-        if (m_owner)
-            g_running = false;
-    }
-    CRunningGuard(const CRunningGuard&) = delete;
-    CRunningGuard& operator=(const CRunningGuard&) = delete;
-    bool Owner() const { return m_owner; }
-
-private:
-    bool m_owner;
-};
-
-struct Image
-{
-    int code;
-    std::wstring path;
-    std::vector<char> bytes;
-};
-
 bool PathExists(const std::wstring& path)
 {
     std::error_code ec;
     return !path.empty() && std::filesystem::exists(PathFromWide(path), ec);
 }
 
-// The whole file, or a reason a person understands.
-bool ReadImage(const std::wstring& path, std::vector<char>& bytes, std::wstring& why)
+// The whole file within kMaxImageBytes, or a reason a person understands.
+bool ReadImage(const std::wstring& path, bool strict, std::vector<char>& bytes, std::wstring& why)
 {
     const auto fsPath = PathFromWide(path);
     std::error_code ec;
@@ -63,25 +36,46 @@ bool ReadImage(const std::wstring& path, std::vector<char>& bytes, std::wstring&
         why = L"it is a folder, not an image file";
         return false;
     }
+    if (strict && !std::filesystem::is_regular_file(fsPath, ec))
+    {
+        why = PathExists(path) ? L"it is not a regular file" : L"there is no such file";
+        return false;
+    }
     std::ifstream in(fsPath, std::ios::binary);
     if (!in)
     {
         why = NarrowToWide(std::strerror(errno));
         return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // In pieces, so a device that never ends (/dev/zero) is stopped at the bound.
+    constexpr std::size_t kPiece = 64 * 1024;
+    while (in && bytes.size() <= kMaxImageBytes)
+    {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + kPiece);
+        in.read(bytes.data() + at, static_cast<std::streamsize>(kPiece));
+        bytes.resize(at + static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad())
     {
         why = L"reading it failed";
         return false;
     }
+    if (bytes.size() > kMaxImageBytes)
+    {
+        why = L"it is larger than 16 MiB, which no radio image is";
+        return false;
+    }
+    if (strict && bytes.empty())
+    {
+        why = L"it is empty";
+        return false;
+    }
     return true;
 }
 
-std::wstring FileNameOf(const std::wstring& path) { return PathFromWide(path).filename().wstring(); }
-
-// After a failed exchange: whether the port itself has gone, in the port's own words.
-std::wstring ProbePort(ISerialPort& port)
+// After a failure: whether the port itself has gone, in the port's own words.
+void ProbePort(ISerialPort& port, UpgradeResult& result)
 {
     try
     {
@@ -92,50 +86,115 @@ std::wstring ProbePort(ISerialPort& port)
     {
         wchar_t text[512];
         e.GetErrorMessage(text, 512);
-        return text;
+        result.detail = text;
+        result.portGone = true;
     }
-    return {};
 }
 
 class CRun
 {
 public:
-    CRun(IUpgradeView& view, UpgradeResult& result) : m_view(view), m_result(result) {}
+    CRun(const UpgradeRequest& request, IUpgradeView& view, UpgradeResult& result)
+        : m_request(request), m_view(view), m_result(result)
+    {
+    }
 
     // Every progress handler goes through here, so a stop asked anywhere is remembered.
     void ConnectProgress(Kd7v001YmodemControl::ProgressSignal& signal, const wchar_t* caption, bool percent)
     {
         signal.connect([this, caption, percent](int done, int total) {
+            if (WaitOver())
+                return true;
             const bool stop = m_view.OnProgress(caption, done, total, percent);
             m_result.cancelled = m_result.cancelled || stop;
             return stop;
         });
     }
 
-    void TransferImage(Kd7v001YmodemControl& engine, ISerialPort& port, const Image& image)
+    void Connect(Kd7v001YmodemControl& engine)
     {
+        engine.m_strLogger = m_request.logger;
+        engine.m_sigListenTrace.connect([this](const std::vector<char>& b) { m_view.OnTraceText(b); });
+        engine.m_sigAnswerTrace.connect([this](const std::vector<char>& b) { m_view.OnTraceHex(b); });
+        engine.m_sigAttemptFailed.connect(
+            [this](const std::vector<char>& frame, AttemptFailure why, const std::vector<char>& answer, int left) {
+                if (m_endBlock != nullptr && frame == *m_endBlock)
+                    m_result.stage = "end";
+                if (left > 0)
+                    ++m_result.resends;
+                m_view.OnAttemptFailed(m_result.stage, m_result.block, why, answer, left);
+            });
+        engine.m_stopCheck = [this] {
+            if (WaitOver())
+                return true;
+            const bool stop = m_view.OnWait();
+            m_result.cancelled = m_result.cancelled || stop;
+            return stop;
+        };
+    }
+
+    bool Listen(Kd7v001YmodemControl& engine, ISerialPort& port)
+    {
+        m_result.stage = "listen";
+        m_listenStart = GetTickCount();
+        m_listening = true;
+        ConnectProgress(engine.m_sigListenProgress, kCaptionListen, false);
+        const bool seen = engine.HostListenUpdate(&port);
+        m_listening = false;
+        return seen;
+    }
+
+    void TransferImage(Kd7v001YmodemControl& engine, ISerialPort& port, const UpgradeImage& image)
+    {
+        m_result.image = image.code;
+        m_result.stage = "select";
+        m_result.block = 0;
         ConnectProgress(engine.m_sigHostWriteProgress, kCaptionLocation, false);
         if (!engine.HostSelectImage(&port, image.code))
             FailAndClose(port, kHostNotResponding);
-        FrameTable table;
-        const int n = Kd7v001YmodemControl::MakeFileFrames(table, image.bytes, FileNameOf(image.path));
+        const FrameTable& table = *image.frames;
+        const int n = static_cast<int>(table.size());
+        m_endBlock = &table.rbegin()->second;
         ConnectProgress(engine.m_sigWriteProgress, kCaptionWriting, true);
-        m_view.OnImageStart(image.code, image.path, n, image.bytes.size());
-        engine.m_sigWriteProgress.connect([this](int done, int total) { return m_view.OnWriteProgress(done, total); });
+        m_view.OnImageStart(image.code, image.path, n, image.bytes->size());
+        engine.m_sigWriteProgress.connect([this](int done, int total) {
+            m_result.stage = done == 1 ? "header" : done < total ? "block" : "eot";
+            m_result.block = done > 1 && done < total ? done - 1 : 0;
+            return m_view.OnWriteProgress(done, total);
+        });
         if (engine.HostWriteFrames(&port, table) != n)
             FailAndClose(port, kUnableToWrite);
+        m_endBlock = nullptr;
+    }
+
+    bool WriteLocation(Kd7v001YmodemControl& engine, ISerialPort& port)
+    {
+        m_result.stage = "write";
+        m_result.block = 0;
+        ConnectProgress(engine.m_sigHostWriteProgress, kCaptionLocation, false);
+        return engine.HostWriteLocation(&port);
     }
 
     [[noreturn]] void FailAndClose(ISerialPort& port, const char* text)
     {
-        m_result.detail = ProbePort(port);
+        ProbePort(port, m_result);
         port.Close();
         throw Kd7YmodemUpdateException(text);
     }
 
 private:
+    // The menu wait has a bound of its own besides its passes: the time the caller gave it.
+    bool WaitOver() const
+    {
+        return m_listening && m_request.waitMs > 0 && GetTickCount() - m_listenStart >= m_request.waitMs;
+    }
+
+    const UpgradeRequest& m_request;
     IUpgradeView& m_view;
     UpgradeResult& m_result;
+    const std::vector<char>* m_endBlock = nullptr;
+    bool m_listening = false;
+    DWORD m_listenStart = 0;
 };
 } // namespace
 
@@ -144,49 +203,95 @@ std::wstring DescribeOutcome(const UpgradeResult& result)
     if (!result.message.empty())
         return result.message;
     if (result.outcome == UpgradeOutcome::ModeNotSeen)
-        return result.cancelled ? L"Cancelled while waiting for the radio's upgrade menu"
-                                : L"The radio did not show its upgrade menu (\"Main Menu\"); is it in upgrade mode?";
+    {
+        if (result.cancelled)
+            return L"Cancelled while waiting for the radio's upgrade menu";
+        if (result.portGone)
+            return L"The serial port failed while waiting for the radio's upgrade menu";
+        return L"The radio did not show its upgrade menu (\"Main Menu\"); is it in upgrade mode?";
+    }
     return {};
+}
+
+std::string SaveRunSettings(const UpgradeRequest& request)
+{
+    std::string error;
+    const auto save = [&error](const char* key, const std::string& value) {
+        std::string why = WriteSettingString(key, value);
+        if (error.empty())
+            error = std::move(why);
+    };
+    if (!request.portSetting.empty())
+        save("port", request.portSetting);
+    save("app_bin_file", WideToNarrow(request.appPath));
+    save("rcdb_bin_file", WideToNarrow(request.rcdbPath));
+    return error;
+}
+
+bool LoadImages(const UpgradeRequest& request, std::vector<UpgradeImage>& images, UpgradeResult& result)
+{
+    for (const auto& [code, path] :
+         {std::make_pair(kImageApp, request.appPath), std::make_pair(kImageRcdb, request.rcdbPath)})
+    {
+        if (path.empty() || (!request.strictImages && !PathExists(path)))
+            continue;
+        std::wstring why;
+        try
+        {
+            auto bytes = std::make_shared<std::vector<char>>();
+            if (ReadImage(path, request.strictImages, *bytes, why))
+            {
+                auto frames = std::make_shared<FrameTable>();
+                Kd7v001YmodemControl::MakeFileFrames(*frames, *bytes, BaseNameOf(path));
+                images.push_back(UpgradeImage{code, path, std::move(bytes), std::move(frames)});
+                continue;
+            }
+        }
+        catch (const std::exception& e)
+        {
+            why = NarrowToWide(e.what());
+        }
+        result.outcome = UpgradeOutcome::ImageUnreadable;
+        result.image = code;
+        result.message = L"Cannot read the image file \"" + path + L"\": " + why;
+        return false;
+    }
+    return true;
 }
 
 UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, const PortFactory& makePort)
 {
     UpgradeResult result;
-    CRunningGuard running;
-    if (!running.Owner())
-    {
-        result.outcome = UpgradeOutcome::AlreadyRunning;
-        result.message = L"An upgrade is already in progress";
-        return result;
-    }
-
-    if (!request.portSetting.empty())
-        WriteSettingString("port", request.portSetting);
+    if (request.saveSettings)
+        result.settingsError = SaveRunSettings(request);
     const DWORD timeout = ReadSettingPause("timeout", 1000);
-    WriteSettingString("app_bin_file", WideToNarrow(request.appPath));
-    WriteSettingString("rcdb_bin_file", WideToNarrow(request.rcdbPath));
 
     // Images are read before the radio is touched, so a bad file never leaves it half-fed.
-    std::vector<Image> images;
-    for (const auto& [code, path] :
-         {std::make_pair(kImageApp, request.appPath), std::make_pair(kImageRcdb, request.rcdbPath)})
+    UpgradeImages images = request.images;
+    if (!images)
     {
-        if (!PathExists(path))
-            continue;
-        Image image{code, path, {}};
-        std::wstring why;
-        if (!ReadImage(path, image.bytes, why))
+        auto loaded = std::make_shared<std::vector<UpgradeImage>>();
+        if (!LoadImages(request, *loaded, result))
         {
-            result.outcome = UpgradeOutcome::ImageUnreadable;
-            result.message = L"Cannot read the image file \"" + path + L"\": " + why;
             view.ShowOutcome(result);
             return result;
         }
-        images.push_back(std::move(image));
+        images = std::move(loaded);
     }
 
     std::shared_ptr<ISerialPort> port;
-    CRun run(view, result);
+    CRun run(request, view, result);
+    bool shown = false;
+    const auto fail = [&](UpgradeOutcome outcome, std::wstring message) {
+        if (port)
+            port->Close();
+        view.OnProgressEnd();
+        if (shown)
+            return;
+        result.outcome = outcome;
+        result.message = std::move(message);
+        view.ShowOutcome(result);
+    };
     try
     {
         port = makePort();
@@ -195,11 +300,10 @@ UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, cons
         port->GetTimeouts(timeouts);
         timeouts.ReadTotalTimeoutMultiplier = 0;
         timeouts.WriteTotalTimeoutMultiplier = 0;
-        timeouts.ReadTotalTimeoutConstant = timeout;
+        // A read time-out of 0 would wait for ever on a silent radio, or return at once without
+        // a byte; the shortest window that still ends is taken instead.
+        timeouts.ReadTotalTimeoutConstant = timeout == 0 ? 1 : timeout;
         timeouts.WriteTotalTimeoutConstant = timeout;
-        // All-zero read time-outs would wait for ever on a silent radio; this makes them return.
-        if (timeout == 0)
-            timeouts.ReadIntervalTimeout = 0xFFFFFFFF;
         port->SetTimeouts(timeouts);
         DWORD errors = 0;
         BOOL (ISerialPort::*clearInto)(DWORD&) = &ISerialPort::ClearError; // the two forms overload
@@ -209,31 +313,30 @@ UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, cons
 
         {
             Kd7v001YmodemControl engine;
-            engine.m_sigListenTrace.connect([&view](const std::vector<char>& b) { view.OnTraceText(b); });
-            engine.m_sigAnswerTrace.connect([&view](const std::vector<char>& b) { view.OnTraceHex(b); });
-            run.ConnectProgress(engine.m_sigListenProgress, kCaptionListen, false);
-            if (!engine.HostListenUpdate(port.get()))
+            run.Connect(engine);
+            if (!run.Listen(engine, *port))
             {
                 result.outcome = UpgradeOutcome::ModeNotSeen;
+                ProbePort(*port, result);
             }
             else
             {
-                for (const auto& image : images)
+                for (const auto& image : *images)
                     run.TransferImage(engine, *port, image);
-                if (images.empty())
+                if (images->empty())
                 {
                     result.outcome = UpgradeOutcome::NoData;
                     result.message = kNoData;
                 }
                 else
                 {
-                    run.ConnectProgress(engine.m_sigHostWriteProgress, kCaptionLocation, false);
-                    if (!engine.HostWriteLocation(port.get()))
+                    if (!run.WriteLocation(engine, *port))
                         run.FailAndClose(*port, kHostNotResponding);
                     result.outcome = UpgradeOutcome::Success;
                     result.message = kSuccess;
                 }
                 // Shown with the progress window still up and the port still open.
+                shown = true;
                 view.ShowOutcome(result);
             }
         }
@@ -244,25 +347,27 @@ UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, cons
     }
     catch (const Kd7YmodemUpdateException& e)
     {
-        if (port)
-            port->Close();
-        view.OnProgressEnd();
-        result.outcome = std::strcmp(e.what(), kHostNotResponding) == 0 ? UpgradeOutcome::HostNotResponding
-                                                                        : UpgradeOutcome::UnableToWrite;
-        result.message = NarrowToWide(e.what());
-        view.ShowOutcome(result);
+        fail(std::strcmp(e.what(), kHostNotResponding) == 0 ? UpgradeOutcome::HostNotResponding
+                                                            : UpgradeOutcome::UnableToWrite,
+             NarrowToWide(e.what()));
     }
     catch (const CSerialException& e)
     {
         wchar_t text[512];
         e.GetErrorMessage(text, 512);
-        if (port)
-            port->Close();
-        view.OnProgressEnd();
-        result.outcome = UpgradeOutcome::SerialError;
         result.error = e.m_dwError;
-        result.message = text[0] != L'\0' ? std::wstring(text) : L"Serial error " + std::to_wstring(e.m_dwError);
-        view.ShowOutcome(result);
+        fail(UpgradeOutcome::SerialError,
+             text[0] != L'\0' ? std::wstring(text) : L"Serial error " + std::to_wstring(e.m_dwError));
+    }
+    catch (const std::exception& e)
+    {
+        // Nothing thrown ends the program: the radio may hold part of an image, so it is a failure.
+        result.detail = NarrowToWide(e.what());
+        fail(UpgradeOutcome::UnableToWrite, NarrowToWide(kUnableToWrite));
+    }
+    catch (...)
+    {
+        fail(UpgradeOutcome::UnableToWrite, NarrowToWide(kUnableToWrite));
     }
     return result;
 }

@@ -1,5 +1,6 @@
 // One press of Update, independent of the front end: settings saved, port opened and set up,
 // the radio's menu awaited, each image sent, the final write, exactly one outcome, port closed.
+// Nothing here is shared between runs, so several may go at once, one per radio.
 #pragma once
 
 #include "app/UpgradeView.h"
@@ -21,16 +22,34 @@ private:
     std::string m_message;
 };
 
+constexpr int kImageApp = 1;
+constexpr int kImageRcdb = 2;
+// Far above any real image, so a device file or a giant file is refused at once.
+constexpr std::size_t kMaxImageBytes = 16u << 20;
+
+// An image read and framed once; runs share it read-only.
+struct UpgradeImage
+{
+    int code = 0;
+    std::wstring path;
+    std::shared_ptr<const std::vector<char>> bytes;
+    std::shared_ptr<const FrameTable> frames;
+};
+using UpgradeImages = std::shared_ptr<const std::vector<UpgradeImage>>;
+
 struct UpgradeRequest
 {
     std::string portSetting; // stored under "port"; empty stores nothing
     std::wstring device;     // what the port's Open takes: \\.\COM5, /dev/ttyUSB0
     std::wstring appPath;
     std::wstring rcdbPath;
+    // A path that names nothing, an empty file or no regular file is refused, not skipped.
+    bool strictImages = false;
+    bool saveSettings = true;            // port and image paths written before the port opens
+    UpgradeImages images;                // read already (for many runs); null: the run reads the paths
+    DWORD waitMs = 0;                    // bound on the wait for the menu, besides its passes; 0: none
+    std::string logger = kAppLoggerName; // where the engine's failures are logged
 };
-
-constexpr int kImageApp = 1;
-constexpr int kImageRcdb = 2;
 
 extern const wchar_t* const kCaptionListen;
 extern const wchar_t* const kCaptionLocation;
@@ -38,6 +57,14 @@ extern const wchar_t* const kCaptionWriting;
 
 // The port of one run, destroyed through its own type.
 using PortFactory = std::function<std::shared_ptr<ISerialPort>()>;
+
+// Writes "port" (when the request names one), "app_bin_file" and "rcdb_bin_file"; empty when
+// written, otherwise why not.
+std::string SaveRunSettings(const UpgradeRequest& request);
+
+// Reads and frames the images the request names, application first; false with the outcome set
+// when one cannot be used.
+bool LoadImages(const UpgradeRequest& request, std::vector<UpgradeImage>& images, UpgradeResult& result);
 
 UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, const PortFactory& makePort);
 

@@ -1,6 +1,7 @@
 // What a front end shows of one upgrade run.
 #pragma once
 
+#include "engine/Kd7v001YmodemControl.h"
 #include "platform/Win32Api.h"
 
 #include <string>
@@ -14,17 +15,22 @@ enum class UpgradeOutcome
     NoData,            // neither image path names anything
     SerialError,       // the port is missing, busy, not configurable
     ModeNotSeen,       // the radio never showed its menu, or the wait was cancelled
-    ImageUnreadable,   // an image path names a folder or a file that cannot be read
-    AlreadyRunning,    // a run was started while another was in progress
+    ImageUnreadable,   // an image path names a folder, a file that cannot be read or, strictly, nothing usable
 };
 
 struct UpgradeResult
 {
     UpgradeOutcome outcome = UpgradeOutcome::Success;
-    std::wstring message;   // the text the operator is shown (empty for ModeNotSeen)
-    DWORD error = 0;        // the serial error code, for SerialError
-    bool cancelled = false; // the operator asked to stop
-    std::wstring detail;    // what the port said after a failed transfer (a gone device), if anything
+    std::wstring message;      // the text the operator is shown (empty for ModeNotSeen)
+    DWORD error = 0;           // the serial error code, for SerialError
+    bool cancelled = false;    // the operator asked to stop
+    std::wstring detail;       // what the port said after a failure (a gone device), if anything
+    bool portGone = false;     // the port itself failed: unplugged, closed on the other side
+    std::string stage;         // where it ended: listen, select, header, block, eot, end, write
+    int block = 0;             // the data block, for stage "block"
+    int image = 0;             // the image being sent, 1 or 2; 0 before the first
+    int resends = 0;           // attempts that failed and were followed by another
+    std::string settingsError; // why the settings file could not be written, if it could not
 };
 
 class IUpgradeView
@@ -44,6 +50,14 @@ public:
     virtual void OnProgressEnd() = 0;
     // The one outcome of the run.
     virtual void ShowOutcome(const UpgradeResult& result) = 0;
+    // Asked in short steps while the engine pauses or retries: a window stays alive, and true
+    // asks the engine to stop.
+    virtual bool OnWait() { return false; }
+    // A frame exchange failed at stage (block for a data block) and goes again when left > 0.
+    virtual void OnAttemptFailed(const std::string& /*stage*/, int /*block*/, AttemptFailure /*why*/,
+                                 const std::vector<char>& /*answer*/, int /*left*/)
+    {
+    }
 
 protected:
     ~IUpgradeView() = default;

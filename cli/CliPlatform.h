@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <memory>
-#include <ostream>
 #include <string>
+#include <vector>
 
 struct PortChoice
 {
@@ -17,16 +17,50 @@ struct PortChoice
 
 PortChoice ResolvePort(const std::string& argument);
 std::shared_ptr<ISerialPort> MakeSerialPort();
-void PrintPortList(std::ostream& out);
+
+struct PortInfo
+{
+    std::string path;        // what --port takes: /dev/ttyUSB0, COM5
+    std::string byId;        // its /dev/serial/by-id name, where there is one
+    std::string description; // the system's or the USB product's
+    std::string manufacturer;
+    std::string serial;
+    int vid = -1; // USB vendor and product, -1 when not a USB port
+    int pid = -1;
+};
+std::vector<PortInfo> ListPorts();
+
+// The arguments as UTF-8 text: Windows reads them from the wide command line.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Ctrl-C sets cancel; a second Ctrl-C ends the program at once.
 void InstallCancelHandler(std::atomic<bool>& cancel);
+// Whether stderr (or stdout) is a terminal that takes the escape sequences of a redrawn line.
 bool StderrIsTerminal();
+bool StdoutIsTerminal();
+// Columns of the terminal on stderr; 80 when unknown.
+int TerminalColumns();
 
-struct SimulationOptions
+// Where the settings file and the log live when the command line names none.
+struct FileLocations
 {
-    std::wstring appPath;
-    std::wstring rcdbPath;
-    bool verbose = false;
+    std::string settings;
+    std::string log;
+    bool makeFolders = false; // the folders are the program's own, made as needed
 };
-// Runs the whole upgrade against the built-in simulated radio; returns the exit code.
-int RunSimulation(const SimulationOptions& options, bool json, std::atomic<bool>& cancel);
+FileLocations DefaultFileLocations();
+
+// Simulated radios for --simulate, each on a port of its own.
+class ISimulatedRadios
+{
+public:
+    virtual ~ISimulatedRadios() = default;
+    virtual std::vector<std::wstring> Devices() const = 0;
+    // Ends the radios; then what each holds can be checked.
+    virtual void Stop() = 0;
+    // Whether radio i holds the files sent, byte for byte; its summary for people and as JSON.
+    virtual bool Holds(std::size_t i, const std::vector<std::wstring>& paths) const = 0;
+    virtual std::string SummaryText(std::size_t i) const = 0;
+    virtual std::string SummaryJson(std::size_t i) const = 0;
+};
+// Null with a reason where there are none (Windows).
+std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int count, std::string& error);

@@ -1,7 +1,7 @@
 #include "engine/Kd7v001YmodemControl.h"
 
-#include "app/Logging.h"
-#include "app/Settings.h"
+#include "config/Settings.h"
+#include "engine/LogText.h"
 #include "platform/Text.h"
 #include "serial/SerialException.h"
 #include "serial/SerialLink.h"
@@ -92,14 +92,39 @@ unsigned short Crc16Arc(const char* data, std::size_t size)
 
 void Kd7v001YmodemControl::Delay(DWORD milliseconds) { Sleep(milliseconds); }
 
+DWORD Kd7v001YmodemControl::GetTick() { return GetTickCount(); }
+
+bool Kd7v001YmodemControl::Pause(DWORD milliseconds)
+{
+    for (;;)
+    {
+        if (m_stopCheck && m_stopCheck())
+            return false;
+        if (milliseconds == 0)
+            return true;
+        const DWORD step = milliseconds < kPauseStepMs ? milliseconds : kPauseStepMs;
+        Delay(step);
+        milliseconds -= step;
+    }
+}
+
 int Kd7v001YmodemControl::MakeFileFrames(FrameTable& table, const std::vector<char>& data, const std::wstring& fileName)
 {
     int counter = 0;
     std::vector<char> header{SOH, 0x00, static_cast<char>(0xFF)};
-    const std::string name = WideToNarrow(fileName);
+    const std::string size = std::to_string(data.size());
+    // A name too long for the size and both zero bytes to fit loses its first characters: a cut
+    // size field would have the radio store a short image.
+    const std::size_t room = kBlockSmall - size.size() - 2;
+    std::wstring kept = fileName.substr(0, fileName.find(L'\0'));
+    std::string name = WideToNarrow(kept);
+    while (name.size() > room)
+    {
+        kept.erase(0, 1);
+        name = WideToNarrow(kept);
+    }
     header.insert(header.end(), name.begin(), name.end());
     header.push_back(0x00);
-    const std::string size = std::to_string(data.size());
     header.insert(header.end(), size.begin(), size.end());
     header.push_back(0x00);
     header.resize(3 + kBlockSmall, 0x00);
@@ -189,39 +214,46 @@ int Kd7v001YmodemControl::HostReadAnswer(ISerialPort* port, HANDLE hEvent, std::
     return static_cast<int>(answer.size());
 }
 
+template <typename... Args> void Kd7v001YmodemControl::LogError(int line, const char* text, Args&&... args)
+{
+    if (auto log = spdlog::get(m_strLogger))
+        log->log(spdlog::source_loc{__FILE__, line, "Kd7v001YmodemControl::HostWriteFrame"}, spdlog::level::err,
+                 fmt::runtime(text), std::forward<Args>(args)...);
+}
+
 bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<char>& frame, int retries, int interval,
                                           unsigned minAnswer, AnswerCheck check)
 {
     CWaitEvent event;
     COMMTIMEOUTS timeouts{};
     port->GetTimeouts(timeouts);
-    bool result = false;
+    const auto failed = [&](AttemptFailure why, const std::vector<char>& answer, int left, DWORD pause) {
+        m_sigAttemptFailed(frame, why, answer, left);
+        return Pause(pause);
+    };
     try
     {
-        while (--retries >= 0)
+        // Counting down from the attempts, never below zero: any count is safe.
+        for (int left = retries; left > 0;)
         {
+            --left;
+            // A late answer to an earlier attempt must not pass for the answer to this one.
+            DiscardSerialInput(port, event.Get());
             if (!WriteSerialFrame(port, event.Get(), frame))
             {
-                if (auto log = spdlog::get(kAppLoggerName))
-                    log->log(spdlog::source_loc{__FILE__, __LINE__, "Kd7v001YmodemControl::HostWriteFrame"},
-                             spdlog::level::err,
-                             "\xCF\xC2\xB7\xA2\xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC\xA3\xAC\xCA\xFD\xBE\xDD\xB4\xF3\xD0"
-                             "\xA1{}\xA3\xAC\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4{}",
-                             frame.size(), retries);
-                Delay(timeouts.WriteTotalTimeoutConstant);
+                LogError(__LINE__, kLogWriteFailed, frame.size(), left);
+                if (!failed(AttemptFailure::Write, {}, left, timeouts.WriteTotalTimeoutConstant))
+                    return false;
                 continue;
             }
-            Delay(static_cast<DWORD>(interval));
+            if (!Pause(static_cast<DWORD>(interval)))
+                return false;
             std::vector<char> answer;
             if (HostReadAnswer(port, event.Get(), answer) == -1)
             {
-                if (auto log = spdlog::get(kAppLoggerName))
-                    log->log(spdlog::source_loc{__FILE__, __LINE__, "Kd7v001YmodemControl::HostWriteFrame"},
-                             spdlog::level::err,
-                             "\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1\xD6\xF7\xBB\xFA\xCF\xEC\xD3\xA6\xA3\xAC\xCA\xA3\xD3"
-                             "\xE0\xD6\xD8\xCA\xD4{}",
-                             retries);
-                Delay(timeouts.ReadTotalTimeoutConstant);
+                LogError(__LINE__, kLogReadFailed, left);
+                if (!failed(AttemptFailure::Read, {}, left, timeouts.ReadTotalTimeoutConstant))
+                    return false;
                 continue;
             }
             m_sigAnswerTrace(answer);
@@ -229,28 +261,23 @@ bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<c
             {
                 if (HostReadAnswer(port, event.Get(), answer) == -1)
                 {
-                    Delay(timeouts.ReadTotalTimeoutConstant);
+                    if (!failed(AttemptFailure::Read, answer, left, timeouts.ReadTotalTimeoutConstant))
+                        return false;
                     continue;
                 }
                 m_sigAnswerTrace(answer);
             }
             if (check(answer))
-            {
-                result = true;
-                break;
-            }
-            if (auto log = spdlog::get(kAppLoggerName))
-                log->log(spdlog::source_loc{__FILE__, __LINE__, "Kd7v001YmodemControl::HostWriteFrame"},
-                         spdlog::level::err, "\xD3\xA6\xB4\xF0\xB4\xED\xCE\xF3:{},\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4{}",
-                         FormatHex(answer), retries);
-            Delay(timeouts.ReadTotalTimeoutConstant);
+                return true;
+            LogError(__LINE__, kLogWrongAnswer, FormatHex(answer), left);
+            if (!failed(AttemptFailure::Answer, answer, left, timeouts.ReadTotalTimeoutConstant))
+                return false;
         }
     }
     catch (const CSerialException&)
     {
-        result = false;
     }
-    return result;
+    return false;
 }
 
 bool Kd7v001YmodemControl::HostListenUpdate(ISerialPort* port)
@@ -263,12 +290,13 @@ bool Kd7v001YmodemControl::HostListenUpdate(ISerialPort* port)
     {
         for (;;)
         {
-            const DWORD t0 = GetTickCount();
+            const DWORD t0 = GetTick();
             if (!m_sigListenProgress(left, total))
                 return false;
             if (left < 0)
                 return false;
-            Delay(interval);
+            if (!Pause(interval))
+                return false;
             std::vector<char> answer;
             if (HostReadAnswer(port, event.Get(), answer) == -1)
             {
@@ -277,14 +305,13 @@ bool Kd7v001YmodemControl::HostListenUpdate(ISerialPort* port)
             }
             m_sigListenTrace(answer);
             // Keep each pass near a second, asking the progress slots before every step.
-            long long elapsed = static_cast<long long>(GetTickCount() - t0);
+            long long elapsed = static_cast<long long>(GetTick() - t0);
             if (elapsed < 1000)
             {
-                for (; elapsed > 0; elapsed -= 100)
+                for (; elapsed > 0; elapsed -= kPauseStepMs)
                 {
-                    if (!m_sigListenProgress(left, total))
+                    if (!m_sigListenProgress(left, total) || !Pause(kPauseStepMs))
                         return false;
-                    Delay(100);
                 }
             }
             if (IsMainMenu(answer))

@@ -2,6 +2,7 @@
 // sequence of one image, with progress and trace signals.
 #pragma once
 
+#include "config/Logger.h"
 #include "platform/Win32Api.h"
 #include "serial/ISerialPort.h"
 
@@ -32,6 +33,14 @@ struct IsContinue
     }
 };
 
+// Why one attempt of a frame exchange failed.
+enum class AttemptFailure
+{
+    Write,  // the frame did not go out
+    Read,   // the answer could not be read
+    Answer, // the answer was missing or wrong
+};
+
 // Upper-case hex, each byte as two digits and a blank ("06 43 "); no bytes give "".
 std::string FormatHex(const std::vector<char>& bytes);
 
@@ -44,6 +53,9 @@ public:
     using ProgressSignal = boost::signals2::signal<bool(int, int), IsContinue>;
     using TraceSignal = boost::signals2::signal<void(const std::vector<char>&)>;
     using AnswerCheck = std::function<bool(const std::vector<char>&)>;
+    // The frame, why it failed, the answer that was judged, the attempts left.
+    using AttemptSignal =
+        boost::signals2::signal<void(const std::vector<char>&, AttemptFailure, const std::vector<char>&, int)>;
 
     static constexpr char SOH = 0x01;
     static constexpr char STX = 0x02;
@@ -59,8 +71,15 @@ public:
     Kd7v001YmodemControl& operator=(const Kd7v001YmodemControl&) = delete;
     virtual ~Kd7v001YmodemControl() = default;
 
-    // Every pause of the engine goes through here.
+    // Every pause of the engine goes through here, in steps of at most kPauseStepMs.
     virtual void Delay(DWORD milliseconds);
+    // The millisecond tick that times the listening passes.
+    virtual DWORD GetTick();
+
+    static constexpr DWORD kPauseStepMs = 100;
+    // A pause of the engine: Delay in steps, m_stopCheck asked before each. False when it asked to
+    // stop, so a Cancel takes effect within a step whatever the pause.
+    bool Pause(DWORD milliseconds);
 
     static int MakeFileFrames(FrameTable& table, const std::vector<char>& data, const std::wstring& fileName);
 
@@ -90,8 +109,15 @@ public:
     ProgressSignal m_sigHostWriteProgress;
     TraceSignal m_sigListenTrace;
     TraceSignal m_sigAnswerTrace;
+    // Every failed attempt of HostWriteFrame, before its pause.
+    AttemptSignal m_sigAttemptFailed;
+    // Asked during every pause; true stops the operation under way, as a progress slot's stop does.
+    std::function<bool()> m_stopCheck;
+    // The logger the exchange failures go to, looked up at each message.
+    std::string m_strLogger = kAppLoggerName;
 
 private:
+    template <typename... Args> void LogError(int line, const char* text, Args&&... args);
     bool SendWithSettings(ISerialPort* port, const std::vector<char>& frame, int defaultRetries, int defaultInterval,
                           unsigned minAnswer, AnswerCheck check);
 };

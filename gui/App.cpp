@@ -1,7 +1,7 @@
 #include "gui/App.h"
 
 #include "app/Logging.h"
-#include "app/Settings.h"
+#include "config/Settings.h"
 #include "gui/MainDialog.h"
 #include "platform/Text.h"
 

@@ -1,7 +1,7 @@
 #include "gui/MainDialog.h"
 
 #include "app/DialogText.h"
-#include "app/Settings.h"
+#include "config/Settings.h"
 #include "app/UpgradeRun.h"
 #include "engine/Kd7v001YmodemControl.h"
 #include "gui/AboutDialog.h"
@@ -87,13 +87,15 @@ BOOL CKd7YmodemUpdateDlg::OnInitDialog()
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     ShowWindow(m_hWnd, SW_SHOW);
 
-    FillImageField(IDC_APP_BIN_FILE, IDC_APP_LABEL, "app_bin_file", 400000, 512000);
-    FillImageField(IDC_RCDB_BIN_FILE, IDC_RCDB_LABEL, "rcdb_bin_file", 50000, 70000);
+    FillImageField(IDC_APP_BIN_FILE, IDC_APP_LABEL, IDC_APP_BROWSE, "app_bin_file", 400000, 512000);
+    FillImageField(IDC_RCDB_BIN_FILE, IDC_RCDB_LABEL, IDC_RCDB_BROWSE, "rcdb_bin_file", 50000, 70000);
 
     m_strPort = L"COM" + std::to_wstring(ReadSettingInt("port", 1));
     DoDataExchange(false);
     FillPortList();
-    return TRUE;
+    // The Close button comes first in the tab order: with the focus there, Enter would end the tool.
+    SetFocus(Item(IDC_PORT));
+    return FALSE;
 }
 
 std::wstring CKd7YmodemUpdateDlg::FindImageFile(std::uintmax_t lower, std::uintmax_t upper)
@@ -103,7 +105,7 @@ std::wstring CKd7YmodemUpdateDlg::FindImageFile(std::uintmax_t lower, std::uintm
     return m_candidates.Find(lower, upper).wstring();
 }
 
-void CKd7YmodemUpdateDlg::FillImageField(int field, int label, const char* key, std::uintmax_t lower,
+void CKd7YmodemUpdateDlg::FillImageField(int field, int label, int browse, const char* key, std::uintmax_t lower,
                                          std::uintmax_t upper)
 {
     const std::wstring stored = NarrowToWide(ReadSettingString(key));
@@ -113,10 +115,13 @@ void CKd7YmodemUpdateDlg::FillImageField(int field, int label, const char* key, 
         path = stored;
     SetItemText(field, path);
     if (!NamesSomething(path))
-    {
-        ShowWindow(Item(label), SW_HIDE);
-        ShowWindow(Item(field), SW_HIDE);
-    }
+        ShowRow(field, label, browse, SW_HIDE);
+}
+
+void CKd7YmodemUpdateDlg::ShowRow(int field, int label, int browse, int show)
+{
+    for (int id : {label, field, browse})
+        ShowWindow(Item(id), show);
 }
 
 void CKd7YmodemUpdateDlg::FillPortList()
@@ -125,7 +130,7 @@ void CKd7YmodemUpdateDlg::FillPortList()
     FillComPortList(list);
 }
 
-void CKd7YmodemUpdateDlg::Browse(int field, int label)
+void CKd7YmodemUpdateDlg::Browse(int field, int label, int browse)
 {
     wchar_t file[MAX_PATH] = {};
     const std::wstring current = GetItemText(field);
@@ -142,8 +147,7 @@ void CKd7YmodemUpdateDlg::Browse(int field, int label)
     if (!GetOpenFileNameW(&ofn))
         return;
     SetItemText(field, file);
-    ShowWindow(Item(label), SW_SHOW);
-    ShowWindow(Item(field), SW_SHOW);
+    ShowRow(field, label, browse, SW_SHOW);
 }
 
 void CKd7YmodemUpdateDlg::OnTraceText(const std::vector<char>& bytes)
@@ -168,11 +172,11 @@ void CKd7YmodemUpdateDlg::OnBnClickedUpdate()
     m_running = true;
     m_closeRequested = false;
     DoDataExchange(true);
-    const std::wstring app = GetItemText(IDC_APP_BIN_FILE);
-    const std::wstring rcdb = GetItemText(IDC_RCDB_BIN_FILE);
-    const int number = PortNumberOf(m_strPort);
-    UpgradeRequest request{WideToNarrow(StripComLetters(m_strPort)), L"\\\\.\\COM" + std::to_wstring(number), app,
-                           rcdb};
+    UpgradeRequest request;
+    request.appPath = GetItemText(IDC_APP_BIN_FILE);
+    request.rcdbPath = GetItemText(IDC_RCDB_BIN_FILE);
+    request.portSetting = WideToNarrow(StripComLetters(m_strPort));
+    request.device = L"\\\\.\\COM" + std::to_wstring(PortNumberOf(m_strPort));
     m_tip = std::make_unique<CProcTip2Dlg>();
     RunUpgrade(request, *this, [] { return std::make_shared<CpsSerialPort>(); });
     m_tip.reset();
@@ -184,6 +188,13 @@ void CKd7YmodemUpdateDlg::OnBnClickedUpdate()
 bool CKd7YmodemUpdateDlg::OnProgress(const std::wstring& caption, int done, int total, bool percent)
 {
     const bool cancel = m_tip != nullptr && m_tip->OnProgress(caption, done, total, percent);
+    return cancel || m_closeRequested;
+}
+
+bool CKd7YmodemUpdateDlg::OnWait()
+{
+    // The window stays alive and Cancel can be clicked while the engine pauses or retries.
+    const bool cancel = m_tip != nullptr && m_tip->ShowProgress(true);
     return cancel || m_closeRequested;
 }
 
@@ -223,11 +234,8 @@ void CKd7YmodemUpdateDlg::ShowOutcome(const UpgradeResult& result)
     case UpgradeOutcome::HostNotResponding:
     case UpgradeOutcome::UnableToWrite:
     case UpgradeOutcome::SerialError: break;
-    case UpgradeOutcome::ModeNotSeen:
-    case UpgradeOutcome::AlreadyRunning: return;
+    case UpgradeOutcome::ModeNotSeen: return;
     }
-    if (m_closeRequested)
-        return; // the operator is closing the window; the run has stopped as asked
     MessageBoxW(m_hWnd, result.message.c_str(), theApp.m_strModuleName.c_str(), MB_OK | icon);
 }
 
@@ -260,8 +268,12 @@ void CKd7YmodemUpdateDlg::OnCancel()
 {
     if (m_running)
     {
-        // Stop the run as Cancel would; the window closes once the port is released.
-        m_closeRequested = true;
+        // Stopping leaves the radio half-written: the operator decides, and sees the outcome
+        // before the window closes once the port is released.
+        if (!m_closeRequested &&
+            MessageBoxW(m_hWnd, L"An upgrade is in progress. Stop it? The radio will need a new upgrade.",
+                        theApp.m_strModuleName.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES)
+            m_closeRequested = true;
         return;
     }
     EndDialog(IDCANCEL);
@@ -294,11 +306,11 @@ bool CKd7YmodemUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, 
             result = TRUE;
             return true;
         case IDC_APP_BROWSE:
-            Browse(IDC_APP_BIN_FILE, IDC_APP_LABEL);
+            Browse(IDC_APP_BIN_FILE, IDC_APP_LABEL, IDC_APP_BROWSE);
             result = TRUE;
             return true;
         case IDC_RCDB_BROWSE:
-            Browse(IDC_RCDB_BIN_FILE, IDC_RCDB_LABEL);
+            Browse(IDC_RCDB_BIN_FILE, IDC_RCDB_LABEL, IDC_RCDB_BROWSE);
             result = TRUE;
             return true;
         case IDOK:

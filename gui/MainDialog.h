@@ -39,12 +39,15 @@ private:
     bool OnWriteProgress(int done, int total) override;
     void OnProgressEnd() override;
     void ShowOutcome(const UpgradeResult& result) override;
+    bool OnWait() override;
 
     void DoDataExchange(bool save);
     std::wstring FindImageFile(std::uintmax_t lower, std::uintmax_t upper);
-    void FillImageField(int field, int label, const char* key, std::uintmax_t lower, std::uintmax_t upper);
+    void FillImageField(int field, int label, int browse, const char* key, std::uintmax_t lower, std::uintmax_t upper);
+    // An image row: its label, its field and its "..." button.
+    void ShowRow(int field, int label, int browse, int show);
     void FillPortList();
-    void Browse(int field, int label);
+    void Browse(int field, int label, int browse);
     void OnSysCommand(UINT id, LPARAM lParam);
     bool OnPaint();
 

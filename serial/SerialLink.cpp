@@ -19,7 +19,18 @@ bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>&
             return false;
     }
     DWORD written = 0;
-    port->GetOverlappedResult(ov, written, TRUE);
+    try
+    {
+        port->GetOverlappedResult(ov, written, TRUE);
+    }
+    catch (const CSerialException& e)
+    {
+        // Wine ends a write cut short by the time-out with ERROR_TIMEOUT where Windows reports a
+        // short count: both are a write that failed, to be tried again.
+        if (e.m_dwError != ERROR_TIMEOUT)
+            throw;
+        written = 0;
+    }
     if (written == size)
         return true;
     COMSTAT stat{};
@@ -38,7 +49,13 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
         ov.hEvent = hEvent;
         COMSTAT stat{};
         buffer.push_back('\x25');
-        if (!port->Read(&buffer[static_cast<std::size_t>(count)], 1, ov, nullptr))
+        if (port->Read(&buffer[static_cast<std::size_t>(count)], 1, ov, nullptr))
+        {
+            // Windows completes a read with no byte at once when its time-outs say so.
+            if (ov.InternalHigh == 0)
+                break;
+        }
+        else
         {
             const DWORD error = GetLastError();
             if (error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_HANDLE)
@@ -59,7 +76,7 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
                 throw;
             }
             // A time-out after earlier bytes keeps them: they are the radio's answer.
-            if (ov.Internal != 0)
+            if (ov.Internal != 0 || got == 0)
                 break;
         }
         ++count;
@@ -69,4 +86,23 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
     }
     out.insert(out.end(), buffer.begin(), buffer.begin() + count);
     return count;
+}
+
+int DiscardSerialInput(ISerialPort* port, HANDLE hEvent)
+{
+    int dropped = 0;
+    COMSTAT stat{};
+    port->GetStatus(stat);
+    // A radio that talks without pause cannot keep this going for ever.
+    for (int round = 0; stat.cbInQue > 0 && round < 16; ++round)
+    {
+        std::vector<char> stale;
+        const int n = ReadSerialAvailable(port, hEvent, stale);
+        if (n <= 0)
+            break;
+        dropped += n;
+        stat = COMSTAT{};
+        port->GetStatus(stat);
+    }
+    return dropped;
 }

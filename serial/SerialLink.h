@@ -11,3 +11,6 @@ bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>&
 // Bytes read and appended to out; 0 when nothing arrived within the read time-out; -1 after an
 // unexpected read error. Throws CSerialException when the device has gone (5 or 6).
 int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out);
+
+// Reads and drops what the driver holds already; the count dropped. Throws as ReadSerialAvailable.
+int DiscardSerialInput(ISerialPort* port, HANDLE hEvent);

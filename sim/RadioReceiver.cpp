@@ -1,6 +1,5 @@
 #include "sim/RadioReceiver.h"
 
-#include "app/JsonText.h"
 #include "engine/Kd7v001YmodemControl.h"
 
 #include <cstdio>
@@ -12,6 +11,7 @@ using Y = Kd7v001YmodemControl;
 constexpr std::size_t kSmallFrame = 133;
 constexpr std::size_t kLargeFrame = 1029;
 constexpr char kGarbled = static_cast<char>(0x86); // an ACK with its top bit hit by noise
+constexpr std::size_t kMaxSizeDigits = 10;         // up to 9,999,999,999 bytes
 
 std::string Hex(char c)
 {
@@ -206,7 +206,8 @@ void CRadioReceiver::HandleHeader(const std::vector<char>& frame, std::vector<Ra
     std::size_t digits = i;
     while (digits < 128 && payload[digits] >= '0' && payload[digits] <= '9')
         ++digits;
-    if (i < 128 && digits > i && (digits == 128 || payload[digits] == 0))
+    // Digits past what any radio can hold are refused, not parsed into an overflow.
+    if (i < 128 && digits > i && digits - i <= kMaxSizeDigits && (digits == 128 || payload[digits] == 0))
         m_current.size = std::stoll(std::string(payload + i, digits - i));
     else
         Violation("header without a valid size");
@@ -359,21 +360,16 @@ std::string FormatSummaryText(const CRadioReceiver& radio)
     return text.str();
 }
 
-std::string FormatSummaryJson(const CRadioReceiver& radio)
+nlohmann::json SummaryJson(const CRadioReceiver& radio)
 {
-    std::ostringstream json;
-    json << "{\"images\":[";
-    for (std::size_t i = 0; i < radio.Images().size(); ++i)
-    {
-        const auto& image = radio.Images()[i];
-        json << (i ? "," : "") << "{\"code\":" << image.code << ",\"name\":" << JsonQuote(image.name)
-             << ",\"size\":" << image.size << ",\"bytes\":" << image.data.size() << "}";
-    }
-    json << "],\"data_blocks\":" << radio.DataBlocks() << ",\"resends\":" << radio.Resends()
-         << ",\"answers_sent\":" << radio.AnswersSent()
-         << ",\"write_command\":" << (radio.WriteCommandSeen() ? "true" : "false") << ",\"violations\":[";
-    for (std::size_t i = 0; i < radio.Violations().size(); ++i)
-        json << (i ? "," : "") << JsonQuote(radio.Violations()[i]);
-    json << "]}";
-    return json.str();
+    nlohmann::json images = nlohmann::json::array();
+    for (const auto& image : radio.Images())
+        images.push_back(
+            {{"code", image.code}, {"name", image.name}, {"size", image.size}, {"bytes", image.data.size()}});
+    return {{"images", images},
+            {"data_blocks", radio.DataBlocks()},
+            {"resends", radio.Resends()},
+            {"answers_sent", radio.AnswersSent()},
+            {"write_command", radio.WriteCommandSeen()},
+            {"violations", radio.Violations()}};
 }

@@ -3,6 +3,8 @@
 // port of the link tests and the pseudo-terminal simulator share it.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <map>
 #include <random>
@@ -99,4 +101,4 @@ private:
 };
 
 std::string FormatSummaryText(const CRadioReceiver& radio);
-std::string FormatSummaryJson(const CRadioReceiver& radio);
+nlohmann::json SummaryJson(const CRadioReceiver& radio);

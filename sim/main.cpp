@@ -69,7 +69,8 @@ int main(int argc, char** argv)
     if (!sim.SaveImages(&error))
         std::cerr << "kd7x-radio-sim: " << error << "\n";
     if (json)
-        std::cout << FormatSummaryJson(sim.Radio()) << std::endl;
+        std::cout << SummaryJson(sim.Radio()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << std::endl;
     else
         std::cout << FormatSummaryText(sim.Radio()) << std::flush;
     return sim.Radio().Violations().empty() ? 0 : 2;

@@ -1,8 +1,6 @@
 #include "cli/CliPlatform.h"
 
-#include "app/UpgradeRun.h"
-#include "cli/ConsoleView.h"
-#include "cli/Outcome.h"
+#include "config/Settings.h"
 #include "platform/Text.h"
 #include "serial/posix/PortList.h"
 #include "serial/posix/TermiosSerialPort.h"
@@ -10,10 +8,10 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
 #include <fstream>
-#include <iostream>
-#include <random>
+#include <pwd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace
@@ -28,21 +26,79 @@ void OnInterrupt(int)
     std::signal(SIGINT, SIG_DFL);
 }
 
-std::vector<char> SampleImage(std::size_t size, unsigned seed)
+bool CanRedraw(int fd)
 {
-    std::mt19937 rng(seed);
-    std::vector<char> data(size);
-    for (auto& c : data)
-        c = static_cast<char>(rng() & 0xFF);
-    return data;
+    const char* term = std::getenv("TERM");
+    return isatty(fd) != 0 && term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
-bool Same(const std::wstring& path, const std::vector<char>& received)
+std::string Home()
 {
-    std::ifstream in(PathFromWide(path), std::ios::binary);
-    std::vector<char> sent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return sent == received;
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        return home;
+    const passwd* user = getpwuid(getuid());
+    return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "/tmp";
 }
+
+std::string XdgFolder(const char* variable, const char* fallback)
+{
+    const char* value = std::getenv(variable);
+    // The base directory specification ignores relative paths.
+    if (value != nullptr && value[0] == '/')
+        return value;
+    return Home() + "/" + fallback;
+}
+
+class CSimulatedRadios : public ISimulatedRadios
+{
+public:
+    bool Start(int count, std::string& error)
+    {
+        for (int i = 0; i < count; ++i)
+        {
+            auto sim = std::make_unique<CRadioSim>(RadioSimOptions{});
+            if (!sim->Start(&error))
+                return false;
+            sim->RunInThread();
+            m_sims.push_back(std::move(sim));
+        }
+        return true;
+    }
+    std::vector<std::wstring> Devices() const override
+    {
+        std::vector<std::wstring> devices;
+        for (const auto& sim : m_sims)
+            devices.push_back(NarrowToWide(sim->SlavePath()));
+        return devices;
+    }
+    void Stop() override
+    {
+        for (auto& sim : m_sims)
+            sim->Stop();
+    }
+    bool Holds(std::size_t i, const std::vector<std::wstring>& paths) const override
+    {
+        const auto& images = m_sims[i]->Radio().Images();
+        if (images.size() != paths.size())
+            return false;
+        for (std::size_t k = 0; k < paths.size(); ++k)
+        {
+            std::ifstream in(PathFromWide(paths[k]), std::ios::binary);
+            const std::vector<char> sent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (sent != images[k].data)
+                return false;
+        }
+        return true;
+    }
+    std::string SummaryText(std::size_t i) const override { return FormatSummaryText(m_sims[i]->Radio()); }
+    std::string SummaryJson(std::size_t i) const override
+    {
+        return ::SummaryJson(m_sims[i]->Radio()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
+
+private:
+    std::vector<std::unique_ptr<CRadioSim>> m_sims;
+};
 } // namespace
 
 PortChoice ResolvePort(const std::string& argument)
@@ -60,21 +116,25 @@ PortChoice ResolvePort(const std::string& argument)
 
 std::shared_ptr<ISerialPort> MakeSerialPort() { return std::make_shared<CTermiosSerialPort>(); }
 
-void PrintPortList(std::ostream& out)
+std::vector<PortInfo> ListPorts()
 {
-    const auto ports = ListSerialPorts();
-    if (ports.empty())
-        out << "no serial ports found" << std::endl;
-    for (const auto& port : ports)
+    std::vector<PortInfo> ports;
+    for (const auto& found : ListSerialPorts())
     {
-        out << port.device;
-        if (!port.description.empty())
-            out << "  " << port.description;
-        if (!port.byId.empty())
-            out << "  (" << port.byId << ")";
-        out << std::endl;
+        PortInfo port;
+        port.path = found.device;
+        port.byId = found.byId;
+        port.description = found.description;
+        port.manufacturer = found.manufacturer;
+        port.serial = found.serial;
+        port.vid = found.vid;
+        port.pid = found.pid;
+        ports.push_back(std::move(port));
     }
+    return ports;
 }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
 
 void InstallCancelHandler(std::atomic<bool>& cancel)
 {
@@ -88,54 +148,33 @@ void InstallCancelHandler(std::atomic<bool>& cancel)
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool StderrIsTerminal() { return CanRedraw(STDERR_FILENO); }
 
-int RunSimulation(const SimulationOptions& options, bool json, std::atomic<bool>& cancel)
+bool StdoutIsTerminal() { return CanRedraw(STDOUT_FILENO); }
+
+int TerminalColumns()
 {
-    const auto work = std::filesystem::temp_directory_path() / ("kd7x-simulate-" + std::to_string(getpid()));
-    std::filesystem::create_directories(work);
-    std::wstring app = options.appPath;
-    std::wstring rcdb = options.rcdbPath;
-    if (app.empty() && rcdb.empty())
-    {
-        // Small sample images keep the demonstration within a minute at the default pauses.
-        const auto write = [&](const char* name, std::size_t size, unsigned seed) {
-            const auto path = work / name;
-            const auto data = SampleImage(size, seed);
-            std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
-            return NarrowToWide(path.string());
-        };
-        app = write("sample-app.bin", 48 * 1024 + 300, 1);
-        rcdb = write("sample-rcdb.bin", 12 * 1024 + 40, 2);
-    }
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20)
+        return size.ws_col;
+    return 80;
+}
 
-    RadioSimOptions simOptions;
-    CRadioSim sim(simOptions);
-    std::string error;
-    if (!sim.Start(&error))
-    {
-        std::cerr << "kd7x-update: cannot start the simulated radio: " << error << std::endl;
-        return kExitSerialError;
-    }
-    std::cerr << "simulated radio on " << sim.SlavePath() << std::endl;
-    sim.RunInThread();
-
-    CConsoleView view(std::cerr, StderrIsTerminal(), options.verbose, cancel);
-    UpgradeRequest request{"", NarrowToWide(sim.SlavePath()), app, rcdb};
-    const UpgradeResult result = RunUpgrade(request, view, MakeSerialPort);
-    sim.Stop();
-
-    const CRadioReceiver& radio = sim.Radio();
-    std::cerr << FormatSummaryText(radio);
-    bool intact = true;
-    for (const auto& image : radio.Images())
-        intact = intact && Same(image.code == kImageApp ? app : rcdb, image.data);
-    if (result.outcome == UpgradeOutcome::Success)
-        std::cerr << (intact ? "the simulated radio holds both images byte for byte"
-                             : "the simulated radio's images differ from the files sent")
-                  << std::endl;
+FileLocations DefaultFileLocations()
+{
+    // A settings file beside the program keeps a portable copy self-contained, log and all.
+    const std::string beside = WideToNarrow(GetModuleDir() + GetModuleName());
     std::error_code ec;
-    std::filesystem::remove_all(work, ec);
-    const int code = Report(result, json, ",\"radio\":" + FormatSummaryJson(radio));
-    return code == kExitSuccess && !intact ? kExitUnableToWrite : code;
+    if (std::filesystem::exists(beside + ".ini", ec))
+        return {beside + ".ini", beside + ".log", false};
+    return {XdgFolder("XDG_CONFIG_HOME", ".config") + "/kd7x-update/kd7x-update.ini",
+            XdgFolder("XDG_STATE_HOME", ".local/state") + "/kd7x-update/kd7x-update.log", true};
+}
+
+std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int count, std::string& error)
+{
+    auto radios = std::make_unique<CSimulatedRadios>();
+    if (!radios->Start(count, error))
+        return nullptr;
+    return radios;
 }

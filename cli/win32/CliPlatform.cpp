@@ -1,16 +1,17 @@
 #include "cli/CliPlatform.h"
 
-#include "cli/Outcome.h"
+#include "config/Settings.h"
 #include "platform/Text.h"
 #include "serial/win32/ComPortList.h"
 #include "serial/win32/SerialPort.h"
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cwctype>
 #include <io.h>
-#include <iostream>
 
 namespace
 {
@@ -25,12 +26,23 @@ BOOL WINAPI OnConsoleControl(DWORD type)
     g_cancel->store(true);
     return TRUE;
 }
+
+// The redrawn line needs the console's escape sequences; without them, plain lines.
+bool CanRedraw(FILE* stream, DWORD handle)
+{
+    if (!_isatty(_fileno(stream)))
+        return false;
+    HANDLE console = GetStdHandle(handle);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) &&
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
+}
 } // namespace
 
 PortChoice ResolvePort(const std::string& argument)
 {
     PortChoice choice;
-    std::wstring text = NarrowToWide(argument);
+    std::wstring text = Utf8ToWide(argument);
     if (text.rfind(L"\\\\.\\", 0) == 0)
         text = text.substr(4);
     std::size_t i = 0;
@@ -51,14 +63,32 @@ PortChoice ResolvePort(const std::string& argument)
 
 std::shared_ptr<ISerialPort> MakeSerialPort() { return std::make_shared<CpsSerialPort>(); }
 
-void PrintPortList(std::ostream& out)
+std::vector<PortInfo> ListPorts()
 {
-    CPortVector ports;
-    FillComPortList(ports);
-    if (ports.m_names.empty())
-        out << "no serial ports found" << std::endl;
-    for (const auto& name : ports.m_names)
-        out << WideToNarrow(name) << std::endl;
+    CPortVector names;
+    FillComPortList(names);
+    std::vector<PortInfo> ports;
+    for (const auto& name : names.m_names)
+    {
+        PortInfo port;
+        port.path = WideToUtf8(name);
+        ports.push_back(std::move(port));
+    }
+    return ports;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv)
+{
+    // The ANSI arguments lose every character outside the code page; the wide ones keep them.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return {argv, argv + argc};
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i)
+        args.push_back(WideToUtf8(wide[i]));
+    LocalFree(wide);
+    return args;
 }
 
 void InstallCancelHandler(std::atomic<bool>& cancel)
@@ -67,21 +97,31 @@ void InstallCancelHandler(std::atomic<bool>& cancel)
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-bool StderrIsTerminal()
+bool StderrIsTerminal() { return CanRedraw(stderr, STD_ERROR_HANDLE); }
+
+bool StdoutIsTerminal() { return CanRedraw(stdout, STD_OUTPUT_HANDLE); }
+
+int TerminalColumns()
 {
-    if (!_isatty(_fileno(stderr)))
-        return false;
-    // The redrawn line needs the console's escape sequences; without them, plain lines.
-    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    return GetConsoleMode(console, &mode) &&
-           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+    {
+        const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        if (columns >= 20)
+            return columns;
+    }
+    return 80;
 }
 
-int RunSimulation(const SimulationOptions&, bool, std::atomic<bool>&)
+FileLocations DefaultFileLocations()
 {
-    std::cerr << "kd7x-update: --simulate needs the Linux build; under Wine, map kd7x-radio-sim's "
-                 "pseudo-terminal to a COM port instead (see the README)"
-              << std::endl;
-    return kExitUsage;
+    const std::string beside = WideToNarrow(GetModuleDir() + GetModuleName());
+    return {beside + ".ini", beside + ".log", false};
+}
+
+std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int, std::string& error)
+{
+    error = "--simulate needs the Linux build; under Wine, map kd7x-radio-sim's pseudo-terminal to a COM port "
+            "instead (see the README)";
+    return nullptr;
 }

@@ -40,18 +40,16 @@ std::vector<SerialPortInfo> ListSerialPorts()
         {
             SerialPortInfo info;
             info.device = sp_get_port_name(*p);
+            const auto text = [](const char* value) { return std::string(value != nullptr ? value : ""); };
             if (sp_get_port_transport(*p) == SP_TRANSPORT_USB)
             {
-                const char* product = sp_get_port_usb_product(*p);
-                const char* maker = sp_get_port_usb_manufacturer(*p);
-                info.description =
-                    std::string(maker ? maker : "") + (maker && product ? " " : "") + (product ? product : "");
+                info.manufacturer = text(sp_get_port_usb_manufacturer(*p));
+                info.description = text(sp_get_port_usb_product(*p));
+                info.serial = text(sp_get_port_usb_serial(*p));
+                sp_get_port_usb_vid_pid(*p, &info.vid, &info.pid);
             }
             if (info.description.empty())
-            {
-                const char* description = sp_get_port_description(*p);
-                info.description = description ? description : "";
-            }
+                info.description = text(sp_get_port_description(*p));
             const auto link = byId.find(info.device);
             if (link != byId.end())
                 info.byId = link->second;

@@ -5,9 +5,13 @@
 
 struct SerialPortInfo
 {
-    std::string device;      // /dev/ttyUSB0
-    std::string description; // the USB product, where there is one
-    std::string byId;        // its /dev/serial/by-id name, where there is one
+    std::string device;       // /dev/ttyUSB0
+    std::string description;  // the USB product or the system's description, where there is one
+    std::string byId;         // its /dev/serial/by-id name, where there is one
+    std::string manufacturer; // USB only
+    std::string serial;       // USB only
+    int vid = -1;             // USB vendor and product ids; -1 for other ports
+    int pid = -1;
 };
 
 // The serial ports the system has, in ascending port-number order.

@@ -137,3 +137,27 @@ TEST(Transfer, FailuresEndTheImage)
         EXPECT_EQ(port.m_writeCalls, 10);
     }
 }
+
+TEST(RadioReceiver, HeadersItCannotUseAreViolationsNotCrashes)
+{
+    for (const std::string size : {"99999999999999999999", "9223372036854775807", "", "12a"})
+    {
+        CRadioReceiver radio;
+        radio.Feed("1", 1);
+        std::vector<char> header{Y::SOH, 0x00, static_cast<char>(0xFF), 'a', 0};
+        header.insert(header.end(), size.begin(), size.end());
+        header.resize(131, 0);
+        const unsigned short crc = Crc16Arc(header.data() + 3, 128);
+        header.push_back(static_cast<char>(crc & 0xFF));
+        header.push_back(static_cast<char>(crc >> 8));
+        radio.Feed(header.data(), header.size());
+        const std::vector<char> eot{Y::EOT};
+        radio.Feed(eot.data(), 1);
+        radio.Feed(eot.data(), 1);
+        std::vector<char> endBlock{Y::SOH, 0x00, static_cast<char>(0xFF)};
+        endBlock.resize(133, 0);
+        radio.Feed(endBlock.data(), endBlock.size());
+        ASSERT_FALSE(radio.Violations().empty()) << size;
+        EXPECT_EQ(radio.Violations().front(), "header without a valid size") << size;
+    }
+}

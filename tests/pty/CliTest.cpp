@@ -1,25 +1,34 @@
 // The real programs: kd7x-update against kd7x-radio-sim, as a script or a technician runs them.
+#include "platform/Digest.h"
+#include "platform/Text.h"
+#include "serial/posix/TermiosSerialPort.h"
+
 #include "../support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <map>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace
 {
+using Json = nlohmann::json;
+
 struct Process
 {
     pid_t pid = -1;
     std::string out;
     std::string err;
 
-    // Starts argv with stdout and stderr into files.
-    void Start(const std::vector<std::string>& argv, const CTempDir& dir, const std::string& tag)
+    // Starts argv with stdout and stderr into files, in folder cwd with env added.
+    void Start(const std::vector<std::string>& argv, const CTempDir& dir, const std::string& tag,
+               const std::map<std::string, std::string>& env = {}, const std::string& cwd = "")
     {
         out = dir.File(tag + ".out");
         err = dir.File(tag + ".err");
@@ -30,6 +39,10 @@ struct Process
             const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(o, 1);
             dup2(e, 2);
+            for (const auto& [name, value] : env)
+                setenv(name.c_str(), value.c_str(), 1);
+            if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+                _exit(126);
             std::vector<char*> args;
             for (const auto& a : argv)
                 args.push_back(const_cast<char*>(a.c_str()));
@@ -46,9 +59,22 @@ struct Process
     }
     std::string Out() const { return ReadText(out); }
     std::string Err() const { return ReadText(err); }
+    // stdout holds exactly one JSON document, or the test fails.
+    Json Document() const
+    {
+        try
+        {
+            return Json::parse(Out());
+        }
+        catch (const std::exception& e)
+        {
+            ADD_FAILURE() << "stdout is not one JSON document: " << e.what() << "\n" << Out();
+            return Json::object();
+        }
+    }
 };
 
-bool WaitUntil(const std::function<bool()>& done, int ms = 10000)
+bool WaitUntil(const std::function<bool()>& done, int ms = 20000)
 {
     for (int waited = 0; waited < ms; waited += 10)
     {
@@ -59,115 +85,309 @@ bool WaitUntil(const std::function<bool()>& done, int ms = 10000)
     return false;
 }
 
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+const char* const kFast = "[Device]\nlistenInterval=10\nWriteDataFrameInterval=5\ntimeout=200\n";
+
 class CliTest : public ::testing::Test
 {
 protected:
-    void StartRadio(std::vector<std::string> extra = {})
-    {
-        std::vector<std::string> argv{KD7X_SIM_BIN, "--link", Link(), "--stay", "--json", "--seconds", "120"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        m_radio.Start(argv, m_dir, "radio");
-        ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Link()); }));
-    }
-    std::string StopRadio()
-    {
-        kill(m_radio.pid, SIGTERM);
-        m_radio.Wait();
-        m_radio.pid = -1;
-        return m_radio.Out();
-    }
+    void SetUp() override { WriteText(m_dir.File("kd7x.ini"), kFast); }
     void TearDown() override
     {
-        if (m_radio.pid > 0)
-            StopRadio();
+        for (auto& radio : m_radios)
+            StopRadio(radio);
     }
-    std::string Link() const { return m_dir.File("radio"); }
-    std::vector<std::string> Update(std::vector<std::string> extra)
+    // A simulated radio on its own pseudo-terminal, its images kept in received<index>.
+    std::string StartRadio(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> argv{KD7X_UPDATE_BIN, "--settings", m_dir.File("kd7x.ini"), "--log",
-                                      m_dir.File("kd7x.log")};
+        const std::string index = std::to_string(m_radios.size());
+        std::vector<std::string> argv{KD7X_SIM_BIN, "--link", Link(index), "--out", m_dir.File("received" + index),
+                                      "--stay",     "--json", "--seconds", "120"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        m_radios.emplace_back();
+        m_radios.back().Start(argv, m_dir, "radio" + index);
+        EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(Link(index)); }));
+        return Link(index);
+    }
+    std::string StopRadio(Process& radio)
+    {
+        if (radio.pid > 0)
+        {
+            kill(radio.pid, SIGTERM);
+            radio.Wait();
+            radio.pid = -1;
+        }
+        return radio.Out();
+    }
+    std::string Link(const std::string& index) const { return m_dir.File("radio" + index); }
+    std::vector<std::string> Update(std::vector<std::string> extra, bool files = true)
+    {
+        std::vector<std::string> argv{KD7X_UPDATE_BIN};
+        if (files)
+            argv.insert(argv.end(), {"--settings", m_dir.File("kd7x.ini"), "--log", m_dir.File("kd7x.log")});
         argv.insert(argv.end(), extra.begin(), extra.end());
         return argv;
     }
-    int RunUpdate(std::vector<std::string> extra, Process& p, const std::string& tag = "update")
+    int RunUpdate(std::vector<std::string> extra, Process& p, const std::map<std::string, std::string>& env = {})
     {
-        p.Start(Update(std::move(extra)), m_dir, tag);
+        p.Start(Update(std::move(extra)), m_dir, "update", env, m_dir.Path().string());
         return p.Wait();
+    }
+    std::string Image(const std::string& name, std::size_t size, unsigned seed)
+    {
+        WriteBytes(m_dir.File(name), RandomImage(size, seed));
+        return m_dir.File(name);
     }
 
     CTempDir m_dir;
-    Process m_radio;
+    std::vector<Process> m_radios;
 };
 } // namespace
 
-TEST_F(CliTest, FlashesTheRadioAndReportsAsJson)
+TEST_F(CliTest, FlashesTheRadioAndReportsOneJsonDocument)
 {
-    WriteText(m_dir.File("kd7x.ini"), "[Device]\nlistenInterval=10\nWriteDataFrameInterval=5\n");
-    WriteBytes(m_dir.File("app.bin"), RandomImage(9000, 1));
-    WriteBytes(m_dir.File("rcdb.bin"), RandomImage(2000, 2));
-    StartRadio();
+    Image("app.bin", 9000, 1);
+    const std::string rcdb = Image("rcdb.bin", 2000, 2);
+    const std::string port = StartRadio();
     Process update;
-    EXPECT_EQ(RunUpdate({"--port", Link(), "--app", m_dir.File("app.bin"), "--rcdb", m_dir.File("rcdb.bin"), "--json",
-                         "--verbose"},
-                        update),
-              0)
-        << update.Err();
-    EXPECT_NE(update.Out().find("The host writes successfully\n"), std::string::npos);
-    EXPECT_NE(update.Out().find("{\"outcome\":\"success\",\"exit_code\":0"), std::string::npos);
-    EXPECT_NE(update.Err().find("rx: "), std::string::npos) << "--verbose shows the menu text";
-    EXPECT_NE(update.Err().find("rx hex: 06 43"), std::string::npos);
-    const std::string summary = StopRadio();
-    EXPECT_NE(summary.find("\"size\":9000,\"bytes\":9000"), std::string::npos) << summary;
-    EXPECT_NE(summary.find("\"violations\":[]"), std::string::npos) << summary;
+    // A relative path is stored absolute.
+    ASSERT_EQ(RunUpdate({"-p", port, "-a", "app.bin", "-r", rcdb, "--json", "-v"}, update), 0) << update.Err();
+    const Json doc = update.Document();
+    EXPECT_EQ(doc["outcome"], "success");
+    EXPECT_EQ(doc["exit_code"], 0);
+    EXPECT_EQ(doc["port"], port);
+    EXPECT_TRUE(doc["stage"].is_null());
+    EXPECT_GT(doc["duration_s"].get<double>(), 0);
+    EXPECT_GT(doc["bytes_per_s"].get<double>(), 0);
+    ASSERT_EQ(doc["images"].size(), 2u);
+    const auto app = ReadBytes(m_dir.File("app.bin"));
+    EXPECT_EQ(doc["images"][0], (Json{{"role", "app"},
+                                      {"path", m_dir.File("app.bin")},
+                                      {"size", 9000},
+                                      {"sha256", Sha256Hex(app.data(), app.size())},
+                                      {"frames", 11}}));
+    EXPECT_TRUE(Has(update.Err(), "rx: ")) << "--verbose shows the menu text";
+    EXPECT_TRUE(Has(update.Err(), "rx hex: 06 43"));
+    EXPECT_TRUE(Has(update.Err(), "The host writes successfully")) << "with --json the outcome line is on stderr";
+    EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.ini")), "app_bin_file=" + m_dir.File("app.bin")));
+    const std::string log = ReadText(m_dir.File("kd7x.log"));
+    EXPECT_TRUE(Has(log, "[" + port + "]")) << "every record names its port: " << log;
+    EXPECT_TRUE(Has(log, "run start: kd7x-update 1.0.23.503, port " + port));
+    EXPECT_TRUE(Has(log, Sha256Hex(app.data(), app.size())));
+    EXPECT_TRUE(Has(log, "run end: success (exit 0)"));
+    EXPECT_EQ(ReadBytes(m_dir.File("received0/app.bin")), app);
 }
 
-TEST_F(CliTest, ExitCodesForWhatWentWrong)
+TEST_F(CliTest, EachExitCodeForTheCaseTheReadmeNames)
 {
-    WriteText(m_dir.File("kd7x.ini"), "[Device]\nlistenInterval=10\nListenUpdateRetry=2\ntimeout=100\n");
+    struct Case
+    {
+        std::vector<std::string> radio; // the simulator's faults; empty: no radio at all
+        std::vector<std::string> args;  // PORT stands for the radio's port
+        int code;
+        std::string outcome, stage, text;
+    };
+    Image("app.bin", 5000, 3);
+    Image("empty.bin", 0, 1);
+    const std::vector<std::string> app{"-a", "app.bin"};
+    const auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), app.begin(), app.end());
+        return more;
+    };
+    const std::vector<Case> cases{
+        {{}, {"--app", "app.bin"}, 64, "usage_error", "", "--port is needed"},
+        {{}, {"--nonsense"}, 64, "usage_error", "", "nonsense"},
+        {{}, with({"-p", m_dir.File("nothing-here")}), 3, "serial_error", "", "No such device"},
+        {{"--seed", "1"}, {"-p", "PORT"}, 5, "no_data", "", "no data can be written!"},
+        {{"--seed", "1"}, {"-p", "PORT", "-a", "missing.bin"}, 6, "image_unreadable", "", "no such file"},
+        {{"--seed", "1"}, {"-p", "PORT", "-a", "empty.bin"}, 6, "image_unreadable", "", "it is empty"},
+        {{"--seed", "1"}, {"-p", "PORT", "-a", "."}, 6, "image_unreadable", "", "folder"},
+        {{"--seed", "1"}, {"-p", "PORT", "-a", "/dev/zero"}, 6, "image_unreadable", "", "not a regular file"},
+        {{"--no-menu"}, with({"-p", "PORT", "--wait", "1"}), 4, "upgrade_mode_not_seen", "listen", "upgrade menu"},
+        {{"--ignore-select"}, with({"-p", "PORT", "--retries", "2"}), 1, "host_not_responding", "select", ""},
+        {{"--first-eot-ack"}, with({"-p", "PORT", "--retries", "2"}), 2, "unable_to_write", "eot", ""},
+        {{"--vanish-after", "2"}, with({"-p", "PORT"}), 3, "unable_to_write", "block", "serial port:"},
+        // Answers later than the read window are never taken for the answers of later frames.
+        {{"--answer-delay", "500"},
+         with({"-p", "PORT", "--timeout", "200", "--fast", "--retries", "3"}),
+         1,
+         "host_not_responding",
+         "select",
+         ""},
+        {{"--answer-delay", "50"},
+         with({"-p", "PORT", "--timeout", "200", "--fast", "--retries", "3"}),
+         0,
+         "success",
+         "",
+         ""},
+    };
+    for (const Case& c : cases)
+    {
+        std::vector<std::string> args = c.args;
+        if (!c.radio.empty())
+        {
+            const std::string port = StartRadio(c.radio);
+            std::replace(args.begin(), args.end(), std::string("PORT"), port);
+        }
+        args.push_back("--json");
+        Process p;
+        const std::string name = c.outcome + " " + (c.radio.empty() ? "" : c.radio[0]);
+        EXPECT_EQ(RunUpdate(args, p), c.code) << name << "\n" << p.Err();
+        const Json doc = p.Document();
+        EXPECT_EQ(doc.value("outcome", ""), c.outcome) << name;
+        EXPECT_EQ(doc.value("exit_code", -1), c.code) << name;
+        if (!c.stage.empty())
+        {
+            EXPECT_EQ(doc["stage"], c.stage) << name;
+        }
+        EXPECT_TRUE(Has(p.Err(), c.text)) << name << "\n" << p.Err();
+        if (!m_radios.empty())
+            StopRadio(m_radios.back());
+    }
+}
+
+TEST_F(CliTest, CtrlCEndsWith130AndReleasesThePortInEveryPhase)
+{
+    Image("app.bin", 60 * 1024, 3);
+    struct Case
+    {
+        std::vector<std::string> radio, args;
+        std::string seen, stage;
+    };
+    for (const Case& c :
+         {Case{{"--no-menu"}, {}, "s left", "listen"}, Case{{"--answer-delay", "20"}, {}, "kB/s", "block"},
+          // Retries without end on a radio gone silent still stop at once.
+          Case{{"--silent-after", "3"}, {"--retries", "2147483647"}, "resent: no answer", "block"}})
+    {
+        const std::string port = StartRadio(c.radio);
+        std::vector<std::string> args{"-p", port, "-a", "app.bin", "--json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Process update;
+        update.Start(Update(args), m_dir, "interrupted", {}, m_dir.Path().string());
+        ASSERT_TRUE(WaitUntil([&] { return Has(update.Err(), c.seen); })) << update.Err();
+        kill(update.pid, SIGINT);
+        EXPECT_EQ(update.Wait(), 130) << update.Err();
+        const Json doc = update.Document();
+        EXPECT_EQ(doc["cancelled"], true);
+        EXPECT_EQ(doc["stage"], c.stage);
+        CTermiosSerialPort again;
+        EXPECT_NO_THROW(again.Open(NarrowToWide(port).c_str(), 115200, 0, 8, 0, FlowNone, TRUE)) << c.stage;
+        StopRadio(m_radios.back());
+    }
+}
+
+TEST_F(CliTest, FlagsOverrideTheFileAndBadValuesAreNamed)
+{
+    WriteText(m_dir.File("kd7x.ini"), "[Device]\nlistenInterval=10\ntimeout=abc\nWriteDataFrameRetry=0\n");
+    Image("app.bin", 100, 1);
+    const std::string port = StartRadio({"--ignore-select"});
     Process p;
-    EXPECT_EQ(RunUpdate({}, p), 64);
-    EXPECT_EQ(RunUpdate({"--port", m_dir.File("nothing-here")}, p), 3);
-    EXPECT_NE(p.Err().find("No such device"), std::string::npos) << p.Err();
-
-    StartRadio();
-    EXPECT_EQ(RunUpdate({"--port", Link()}, p), 5);
-    EXPECT_NE(p.Err().find("no data can be written!"), std::string::npos);
-    EXPECT_EQ(RunUpdate({"--port", Link(), "--app", m_dir.Path().string()}, p), 6);
-    EXPECT_NE(p.Err().find("folder"), std::string::npos);
-    StopRadio();
-
-    StartRadio({"--no-menu"});
-    WriteBytes(m_dir.File("app.bin"), RandomImage(100, 1));
-    EXPECT_EQ(RunUpdate({"--port", Link(), "--app", m_dir.File("app.bin")}, p), 4);
-    EXPECT_NE(p.Err().find("upgrade menu"), std::string::npos) << p.Err();
+    EXPECT_EQ(RunUpdate({"-p", port, "-a", "app.bin", "--timeout", "50", "--retries", "2", "--interval", "x"}, p), 1);
+    const std::string err = p.Err();
+    EXPECT_TRUE(Has(err, "timeout=abc is not a whole number from 0 to 60000; the default 1000 is taken")) << err;
+    EXPECT_TRUE(Has(err, "WriteDataFrameRetry=0 is not a whole number from 1 to 2147483647")) << err;
+    EXPECT_TRUE(Has(err, "--interval x is not a whole number from 0 to 60000; the default 200 (150 for data blocks)"))
+        << err;
+    EXPECT_TRUE(Has(err, "select resent: no answer\nselect failed, no attempt left")) << "--retries 2 wins:\n" << err;
 }
 
-TEST_F(CliTest, CtrlCWhileWaitingForTheMenu)
+TEST_F(CliTest, FilesLiveInTheUsersFoldersOrBesideAPortableCopy)
 {
-    WriteText(m_dir.File("kd7x.ini"), "[Device]\nlistenInterval=10\n");
-    WriteBytes(m_dir.File("app.bin"), RandomImage(100, 1));
-    StartRadio({"--no-menu"});
-    Process update;
-    update.Start(Update({"--port", Link(), "--app", m_dir.File("app.bin")}), m_dir, "waiting");
-    ASSERT_TRUE(WaitUntil([&] { return update.Err().find("Waiting for the host") != std::string::npos; }));
-    kill(update.pid, SIGINT);
-    EXPECT_EQ(update.Wait(), 4);
-    EXPECT_NE(update.Err().find("Cancelled while waiting"), std::string::npos) << update.Err();
+    Image("app.bin", 3000, 1);
+    const std::string port = StartRadio();
+    const std::string home = m_dir.File("home");
+    Process p;
+    p.Start(Update({"-p", port, "-a", "app.bin"}, false), m_dir, "xdg",
+            {{"HOME", home}, {"XDG_CONFIG_HOME", ""}, {"XDG_STATE_HOME", ""}}, m_dir.Path().string());
+    ASSERT_EQ(p.Wait(), 0) << p.Err();
+    EXPECT_TRUE(Has(ReadText(home + "/.config/kd7x-update/kd7x-update.ini"), "app_bin_file=" + m_dir.File("app.bin")));
+    EXPECT_TRUE(Has(ReadText(home + "/.local/state/kd7x-update/kd7x-update.log"), "run end: success"));
+
+    // A copy in a folder of its own, whatever its name, keeps its settings and log beside it.
+    const std::string folder = m_dir.File("tool-\xC3\xBC");
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(KD7X_UPDATE_BIN, folder + "/kd7x-update");
+    WriteText(folder + "/kd7x-update.ini", kFast);
+    Process portable;
+    portable.Start({folder + "/kd7x-update", "-p", port, "-a", "app.bin"}, m_dir, "portable", {{"HOME", home}},
+                   m_dir.Path().string());
+    ASSERT_EQ(portable.Wait(), 0) << portable.Err();
+    const std::string ini = ReadText(folder + "/kd7x-update.ini");
+    EXPECT_TRUE(Has(ini, "listenInterval=10\nWriteDataFrameInterval=5") && Has(ini, "app_bin_file=")) << ini;
+    EXPECT_TRUE(Has(ReadText(folder + "/kd7x-update.log"), "run end: success"));
+
+    Process unwritable;
+    unwritable.Start(Update({"-p", port, "-a", "app.bin", "--settings", m_dir.File("no/such/folder.ini")}, false),
+                     m_dir, "unwritable", {{"HOME", home}}, m_dir.Path().string());
+    EXPECT_EQ(unwritable.Wait(), 0);
+    EXPECT_TRUE(Has(unwritable.Err(), "settings not saved")) << unwritable.Err();
 }
 
-TEST_F(CliTest, CtrlCWhileWritingStopsAndReleasesThePort)
+TEST_F(CliTest, FileNamesOfAnyEncodingAreSent)
 {
-    WriteText(m_dir.File("kd7x.ini"), "[Device]\nlistenInterval=10\nWriteDataFrameInterval=5\n");
-    WriteBytes(m_dir.File("app.bin"), RandomImage(60 * 1024, 3));
-    StartRadio({"--answer-delay", "20"});
-    Process update;
-    update.Start(Update({"--port", Link(), "--app", m_dir.File("app.bin")}), m_dir, "interrupted");
-    ASSERT_TRUE(WaitUntil([&] { return update.Err().find("writing data 1") != std::string::npos; })) << update.Err();
-    kill(update.pid, SIGINT);
-    EXPECT_EQ(update.Wait(), 2);
-    EXPECT_NE(update.Err().find("unable to write to host"), std::string::npos);
+    const std::string port = StartRadio();
+    for (const std::string name :
+         {"\xD0\xBF\xD1\x80\xD0\xBE\xD1\x88\xD0\xB8\xD0\xB2\xD0\xBA\xD0\xB0-\xC3\xBC.bin", "latin1-\xFC\xFF.bin"})
+    {
+        Image(name, 1500, 4);
+        Process p;
+        EXPECT_EQ(RunUpdate({"-p", port, "-a", name}, p, {{"LC_ALL", "C.UTF-8"}}), 0) << name << p.Err();
+        EXPECT_EQ(ReadBytes(m_dir.File("received0/" + name)), ReadBytes(m_dir.File(name))) << name;
+    }
+}
 
-    WriteBytes(m_dir.File("small.bin"), RandomImage(3000, 4));
-    Process again;
-    EXPECT_EQ(RunUpdate({"--port", Link(), "--app", m_dir.File("small.bin")}, again, "again"), 0) << again.Err();
+TEST_F(CliTest, SeveralRadiosAtOnceFailAlone)
+{
+    const std::string app = Image("app.bin", 20 * 1024, 5);
+    const std::vector<std::string> ports{StartRadio(), StartRadio({"--vanish-after", "3"}), StartRadio()};
+    Process p;
+    EXPECT_EQ(RunUpdate({"-p", ports[0], "-p", ports[1], "-p", ports[2], "-a", "app.bin", "--json"}, p), 7) << p.Err();
+    const Json doc = p.Document();
+    ASSERT_EQ(doc["radios"].size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+    {
+        EXPECT_EQ(doc["radios"][i]["port"], ports[i]);
+        EXPECT_EQ(doc["radios"][i]["exit_code"], i == 1 ? 3 : 0);
+        if (i != 1)
+        {
+            EXPECT_EQ(ReadBytes(m_dir.File("received" + std::to_string(i) + "/app.bin")), ReadBytes(app));
+        }
+    }
+    EXPECT_EQ(doc["totals"]["failed"], 1);
+    EXPECT_TRUE(Has(p.Err(), "[" + ports[1] + "] ")) << "piped lines carry their port";
+    for (const auto& port : ports)
+        EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.log")), "[" + port + "]"));
+
+    // Ctrl-C stops every radio and releases every port.
+    const std::vector<std::string> waiting{StartRadio({"--no-menu"}), StartRadio({"--no-menu"})};
+    Process both;
+    both.Start(Update({"-p", waiting[0], "-p", waiting[1], "-a", "app.bin"}), m_dir, "both", {}, m_dir.Path().string());
+    ASSERT_TRUE(WaitUntil([&] { return Has(both.Err(), "[" + waiting[1] + "] Waiting"); })) << both.Err();
+    kill(both.pid, SIGINT);
+    EXPECT_EQ(both.Wait(), 130);
+    CTermiosSerialPort first, second;
+    EXPECT_NO_THROW(first.Open(NarrowToWide(waiting[0]).c_str(), 115200, 0, 8, 0, FlowNone, TRUE));
+    EXPECT_NO_THROW(second.Open(NarrowToWide(waiting[1]).c_str(), 115200, 0, 8, 0, FlowNone, TRUE));
+}
+
+TEST_F(CliTest, SimulatedRadiosAndThePortListAsJson)
+{
+    Process sim;
+    sim.Start(Update({"--simulate", "--radios", "2", "--json", "-q"}), m_dir, "sim");
+    ASSERT_EQ(sim.Wait(), 0) << sim.Err();
+    const Json doc = sim.Document();
+    ASSERT_EQ(doc["radios"].size(), 2u);
+    for (const auto& radio : doc["radios"])
+        EXPECT_EQ(radio["radio"]["violations"], Json::array());
+    EXPECT_TRUE(sim.Err().empty()) << "--quiet and --json leave stderr empty: " << sim.Err();
+
+    Process list;
+    list.Start(Update({"--list-ports", "--json"}, false), m_dir, "list");
+    ASSERT_EQ(list.Wait(), 0);
+    const Json ports = list.Document();
+    ASSERT_TRUE(ports.is_array());
+    for (const auto& port : ports)
+        for (const char* key : {"path", "by_id", "description", "manufacturer", "serial", "usb", "vid", "pid"})
+            EXPECT_TRUE(port.contains(key)) << key;
 }

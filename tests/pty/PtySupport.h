@@ -5,6 +5,7 @@
 #include "serial/posix/TermiosSerialPort.h"
 #include "sim/RadioSim.h"
 
+#include "../support/NullView.h"
 #include "../support/TestSupport.h"
 
 #include <functional>
@@ -70,7 +71,7 @@ struct PtyRun
         m_port = std::make_shared<CTermiosSerialPort>();
         auto port = m_port;
         m_view.m_probe = [port] { return port->IsOpen(); };
-        UpgradeRequest request{"7", Device(), app, rcdb};
+        UpgradeRequest request = MakeRequest("7", Device(), app, rcdb);
         return RunUpgrade(request, m_view, [port] { return port; });
     }
 

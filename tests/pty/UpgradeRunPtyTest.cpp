@@ -1,6 +1,6 @@
 #include "pty/PtySupport.h"
 
-#include "app/Settings.h"
+#include "config/Settings.h"
 
 #include <gtest/gtest.h>
 
@@ -198,7 +198,7 @@ TEST(UpgradeRunPty, PortProblemsAreSerialErrorsWithAClearText)
     close(ready[0]);
     waitpid(child, nullptr, 0);
 
-    UpgradeRequest missing{"", L"/dev/no-such-radio", app, L""};
+    UpgradeRequest missing = MakeRequest("", L"/dev/no-such-radio", app, L"");
     CRecordingView view;
     const auto gone = RunUpgrade(missing, view, [] { return std::make_shared<CTermiosSerialPort>(); });
     EXPECT_EQ(gone.outcome, UpgradeOutcome::SerialError);
@@ -206,14 +206,31 @@ TEST(UpgradeRunPty, PortProblemsAreSerialErrorsWithAClearText)
     EXPECT_EQ(gone.message, L"No such device: /dev/no-such-radio");
 }
 
-TEST(UpgradeRunPty, FolderOrUnreadableImageEndsBeforeThePortIsOpened)
+TEST(UpgradeRunPty, FolderOrEndlessImageEndsBeforeThePortIsOpened)
 {
     PtyRun run;
-    const std::wstring folder(run.m_dir.Path().wstring());
-    const auto result = run.Run(folder, L"");
-    EXPECT_EQ(result.outcome, UpgradeOutcome::ImageUnreadable);
-    EXPECT_NE(result.message.find(folder), std::wstring::npos);
-    EXPECT_NE(result.message.find(L"folder"), std::wstring::npos);
-    EXPECT_FALSE(run.m_port->IsOpen());
-    EXPECT_TRUE(run.m_view.m_captions.empty()) << "nothing was sent to the radio";
+    for (const auto& [path, why] :
+         {std::pair(run.m_dir.Path().wstring(), L"folder"), std::pair(std::wstring(L"/dev/zero"), L"16 MiB")})
+    {
+        const auto result = run.Run(path, L"");
+        EXPECT_EQ(result.outcome, UpgradeOutcome::ImageUnreadable);
+        EXPECT_NE(result.message.find(path), std::wstring::npos);
+        EXPECT_NE(result.message.find(why), std::wstring::npos) << std::string(why, why + 6);
+        EXPECT_FALSE(run.m_port->IsOpen());
+        EXPECT_TRUE(run.m_view.m_captions.empty()) << "nothing was sent to the radio";
+    }
+}
+
+TEST(UpgradeRunPty, ZeroTimeoutReadsEndAndCountOnlyWhatCame)
+{
+    PtyRun prompt({}, "[Device]\ntimeout=0\nlistenInterval=10\nWriteDataFrameInterval=20\n");
+    const auto app = prompt.Image("app.bin", 5000, 6);
+    EXPECT_EQ(prompt.Run(app, L"").outcome, UpgradeOutcome::Success);
+    EXPECT_EQ(prompt.StopRadio().Images().at(0).data, FileBytes(app));
+
+    RadioSimOptions silent;
+    silent.noMenu = true;
+    PtyRun quiet(silent, "[Device]\ntimeout=0\nlistenInterval=10\nListenUpdateRetry=3\n");
+    EXPECT_EQ(quiet.Run(app, L"").outcome, UpgradeOutcome::ModeNotSeen);
+    EXPECT_TRUE(quiet.m_view.m_text.empty()) << "no byte is made up from an empty read";
 }

@@ -50,6 +50,7 @@ public:
             --m_writeFailures;
             throw CSerialException(ERROR_GEN_FAILURE);
         }
+        m_timeoutsSinceWrite = 0;
         const auto* bytes = static_cast<const char*>(buffer);
         std::vector<char> frame(bytes, bytes + count);
         m_written.push_back(frame);
@@ -58,7 +59,12 @@ public:
             if (answer.vanish)
                 m_vanished = true;
             for (auto& piece : answer.pieces)
-                m_pieces.push_back(piece);
+            {
+                if (m_lateAnswers)
+                    m_late.push_back(piece);
+                else
+                    m_pieces.push_back(piece);
+            }
         }
         if (m_pendingWrites)
         {
@@ -70,6 +76,7 @@ public:
     }
     BOOL GetOverlappedResult(OVERLAPPED& overlapped, DWORD& transferred, BOOL) override
     {
+        ++m_overlappedCalls;
         if (m_failOverlapped)
             throw CSerialException(ERROR_GEN_FAILURE);
         if (m_readPending)
@@ -77,6 +84,13 @@ public:
             m_readPending = false;
             if (m_current.empty())
             {
+                // A late radio answers after both reads of an attempt: the bytes wait in the queue.
+                if (++m_timeoutsSinceWrite >= 2)
+                {
+                    for (auto& piece : m_late)
+                        m_current.insert(m_current.end(), piece.begin(), piece.end());
+                    m_late.clear();
+                }
                 ++m_timeoutsSeen;
                 if (m_wineTimeouts)
                     throw CSerialException(ERROR_TIMEOUT);
@@ -90,6 +104,8 @@ public:
             transferred = 1;
             return TRUE;
         }
+        if (m_wineTimeouts && m_shortWrites)
+            throw CSerialException(ERROR_TIMEOUT);
         transferred = m_lastWriteCount;
         return TRUE;
     }
@@ -100,13 +116,18 @@ public:
         stat.cbInQue = static_cast<DWORD>(m_current.size());
         return TRUE;
     }
-    BOOL Read(void* buffer, DWORD, OVERLAPPED&, DWORD*) override
+    BOOL Read(void* buffer, DWORD, OVERLAPPED& overlapped, DWORD*) override
     {
         ++m_readCalls;
         if (m_vanished)
         {
-            SetLastError(ERROR_ACCESS_DENIED);
+            SetLastError(m_vanishCode);
             return FALSE;
+        }
+        if (m_emptyCompletions)
+        {
+            overlapped.InternalHigh = 0;
+            return TRUE;
         }
         if (m_readErrors > 0)
         {
@@ -133,6 +154,7 @@ public:
         }
         *static_cast<char*>(buffer) = m_current.front();
         m_current.pop_front();
+        overlapped.InternalHigh = 1;
         return TRUE;
     }
     std::wstring GetDevicePath() override { return {}; }
@@ -162,12 +184,18 @@ public:
     bool m_failOverlapped = false;
     bool m_failStatus = false;
     bool m_vanished = false;
+    DWORD m_vanishCode = ERROR_ACCESS_DENIED;
+    bool m_lateAnswers = false;      // every answer arrives only after the next frame's wait
+    bool m_emptyCompletions = false; // reads complete at once with no byte, as Windows with zero time-outs
     int m_writeCalls = 0;
+    int m_overlappedCalls = 0;
     int m_readCalls = 0;
     int m_timeoutsSeen = 0;
     int m_closeCalls = 0;
 
 private:
+    std::vector<std::vector<char>> m_late;
+    int m_timeoutsSinceWrite = 0;
     bool m_readPending = false;
     char* m_readTarget = nullptr;
     DWORD m_lastWriteCount = 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/UpgradeView.h"
+#include "app/UpgradeRun.h"
 
 #include <vector>
 
@@ -17,3 +17,13 @@ public:
     void ShowOutcome(const UpgradeResult& result) override { outcomes.push_back(result.outcome); }
     std::vector<UpgradeOutcome> outcomes;
 };
+
+inline UpgradeRequest MakeRequest(std::string portSetting, std::wstring device, std::wstring app, std::wstring rcdb)
+{
+    UpgradeRequest request;
+    request.portSetting = std::move(portSetting);
+    request.device = std::move(device);
+    request.appPath = std::move(app);
+    request.rcdbPath = std::move(rcdb);
+    return request;
+}

@@ -1,7 +1,7 @@
 // Helpers shared by the tests: a temporary folder, files, an engine that never sleeps.
 #pragma once
 
-#include "app/Settings.h"
+#include "config/Settings.h"
 #include "engine/Kd7v001YmodemControl.h"
 
 #include <filesystem>
@@ -86,10 +86,30 @@ private:
     CTempDir m_dir;
 };
 
-// The engine with its pauses recorded instead of slept.
+// The engine on a clock of its own: pauses are recorded and move the clock instead of sleeping.
 class CTestEngine : public Kd7v001YmodemControl
 {
 public:
-    void Delay(DWORD milliseconds) override { m_delays.push_back(milliseconds); }
+    void Delay(DWORD milliseconds) override
+    {
+        m_delays.push_back(milliseconds);
+        m_tick += milliseconds;
+    }
+    DWORD GetTick() override { return m_tick; }
     std::vector<DWORD> m_delays;
+    DWORD m_tick = 0;
 };
+
+// The steps in which the engine takes these pauses.
+inline std::vector<DWORD> Steps(std::initializer_list<DWORD> pauses)
+{
+    std::vector<DWORD> steps;
+    for (DWORD pause : pauses)
+    {
+        for (; pause > Kd7v001YmodemControl::kPauseStepMs; pause -= Kd7v001YmodemControl::kPauseStepMs)
+            steps.push_back(Kd7v001YmodemControl::kPauseStepMs);
+        if (pause > 0)
+            steps.push_back(pause);
+    }
+    return steps;
+}

@@ -1,7 +1,7 @@
 #include "app/DialogText.h"
 #include "app/ImageSearch.h"
 #include "app/ProgressText.h"
-#include "app/Settings.h"
+#include "config/Settings.h"
 #include "app/UpgradeRun.h"
 
 #include "../support/FakeRadioPort.h"
@@ -137,7 +137,7 @@ TEST(UpgradeRunSettings, WrittenAndReadInTheirOrderBeforeThePortOpens)
     CSettingsFile settings("[Device]\ntimeout=-7\nListenUpdateRetry=0\nlistenInterval=0\n");
     auto port = std::make_shared<CSilentPort>();
     CNullView view;
-    const auto result = RunUpgrade({"12", L"COM12", L"", L""}, view, [port] { return port; });
+    const auto result = RunUpgrade(MakeRequest("12", L"COM12", L"", L""), view, [port] { return port; });
     EXPECT_EQ(result.outcome, UpgradeOutcome::ModeNotSeen);
     EXPECT_EQ(port->seen.ReadTotalTimeoutConstant, 1000u) << "a negative timeout falls back to its default";
     EXPECT_EQ(port->seen.WriteTotalTimeoutConstant, 1000u);
@@ -151,27 +151,4 @@ TEST(UpgradeRunSettings, WrittenAndReadInTheirOrderBeforeThePortOpens)
     EXPECT_LT(portAt, appAt);
     EXPECT_LT(appAt, rcdbAt);
     EXPECT_EQ(view.outcomes, std::vector<UpgradeOutcome>{UpgradeOutcome::ModeNotSeen});
-}
-
-TEST(UpgradeRunSettings, ASecondRunWhileOneIsGoingIsRefused)
-{
-    CSettingsFile settings("[Device]\nListenUpdateRetry=0\nlistenInterval=0\n");
-    struct CReentrantView : CNullView
-    {
-        bool OnProgress(const std::wstring&, int, int, bool) override
-        {
-            if (!inner)
-            {
-                auto other = std::make_shared<CFakeRadioPort>();
-                inner = true;
-                second = RunUpgrade({"", L"x", L"", L""}, *this, [other] { return other; }).outcome;
-            }
-            return false;
-        }
-        bool inner = false;
-        UpgradeOutcome second = UpgradeOutcome::Success;
-    } view;
-    auto port = std::make_shared<CFakeRadioPort>();
-    RunUpgrade({"", L"x", L"", L""}, view, [port] { return port; });
-    EXPECT_EQ(view.second, UpgradeOutcome::AlreadyRunning);
 }

@@ -1,4 +1,5 @@
 #include "engine/Kd7v001YmodemControl.h"
+#include "platform/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -136,34 +137,25 @@ TEST(MakeFileFrames, BlockNumbersWrapButIndicesDoNot)
     EXPECT_EQ(table.at(259)[1], 0x00); // the end block keeps number 0
 }
 
-TEST(MakeFileFrames, LongNamesAreCutToThePayload)
+TEST(MakeFileFrames, LongNamesLoseTheirStartSoTheSizeAlwaysFits)
 {
-    struct Case
-    {
-        std::size_t nameLength;
-        std::string tail; // what follows the name inside the 128 bytes
-    };
-    // Size 1025 has four digits.
-    for (const Case& c : {Case{121, std::string("\0"
-                                                "1025\0",
-                                                6)},
-                          Case{123, std::string("\0"
-                                                "1025",
-                                                5)},
-                          Case{126, std::string("\0"
-                                                "1",
-                                                2)},
-                          Case{127, std::string("\0", 1)}, Case{128, ""}, Case{200, ""}})
+    // Size 1025 has four digits: a name fits in 128 - 4 - 2 = 122 bytes.
+    for (const std::wstring& name : {std::wstring(122, L'n'), std::wstring(123, L'n') + L".bin",
+                                     std::wstring(200, L'n') + L"-end.bin", std::wstring(70, L'\u00FC') + L".bin"})
     {
         FrameTable table;
-        const std::wstring name(c.nameLength, L'n');
         Y::MakeFileFrames(table, Image(1025), name);
         const auto& header = table.at(0);
-        ASSERT_EQ(header.size(), 133u) << c.nameLength;
-        const std::size_t kept = std::min<std::size_t>(c.nameLength, 128);
-        EXPECT_EQ(std::string(header.data() + 3, kept), std::string(kept, 'n'));
-        EXPECT_EQ(std::string(header.data() + 3 + kept, c.tail.size()), c.tail) << c.nameLength;
-        EXPECT_TRUE(CrcMatches(header)) << c.nameLength;
+        ASSERT_EQ(header.size(), 133u);
+        EXPECT_TRUE(CrcMatches(header));
+        const std::string payload(header.data() + 3, 128);
+        const std::size_t nameEnd = payload.find('\0');
+        ASSERT_NE(nameEnd, std::string::npos);
+        EXPECT_EQ(payload.substr(nameEnd + 1, 5), std::string("1025\0", 5)) << "the size field parses back";
+        const std::wstring kept = NarrowToWide(payload.substr(0, nameEnd));
+        ASSERT_LE(kept.size(), name.size());
+        EXPECT_EQ(name.substr(name.size() - kept.size()), kept) << "the last characters stay, none cut in half";
+        EXPECT_EQ(kept.size() == name.size(), WideToNarrow(name).size() <= 122) << "only a name too long is cut";
     }
 }
 

@@ -1,5 +1,5 @@
 #include "app/Logging.h"
-#include "app/Settings.h"
+#include "config/Settings.h"
 #include "engine/Kd7v001YmodemControl.h"
 
 #include "../support/FakeRadioPort.h"
@@ -18,32 +18,55 @@ struct LoggerGuard
 };
 } // namespace
 
-TEST(Logging, EngineMessagesCarryLocationGbkTextAndCrLf)
+TEST(Logging, EngineMessagesCarryLocationTextNumbersAndCrLf)
 {
-    CTempDir dir;
-    CSettingsFile settings("[Device]\nWriteDataFrameRetry=2\n");
-    LoggerGuard guard;
-    const std::string path = dir.File("Tool2.log");
-    ASSERT_NE(CreateAppLogger(path), nullptr);
-
-    CFakeRadioPort port;
-    port.m_responder = [](const std::vector<char>&) { return std::vector<RadioAnswer>{RadioAnswer{{{0x15}}, false}}; };
-    CTestEngine engine;
-    EXPECT_FALSE(engine.HostWriteFrameAck(&port, {0x02}));
-
-    const std::string log = ReadText(path);
-    const std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\]\[error\]\[Kd7v001YmodemControl\.cpp,\d+\]:)"
-                          "\xD3\xA6\xB4\xF0\xB4\xED\xCE\xF3:15 ,\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4([01])\r\n");
-    std::smatch m;
-    std::string rest = log;
-    std::vector<std::string> remaining;
-    while (std::regex_search(rest, m, line))
+    // Windows keeps the GBK bytes of the messages; elsewhere they are UTF-8.
+    struct Case
     {
-        remaining.push_back(m[1]);
-        rest = m.suffix();
+        const char* name;
+        std::function<void(CFakeRadioPort&)> fault;
+        std::string gbk, utf8; // {} is the attempts left
+    };
+    const std::vector<Case> cases{
+        {"write", [](CFakeRadioPort& p) { p.m_writeFailures = 2; },
+         "\xCF\xC2\xB7\xA2\xCA\xFD\xBE\xDD\xCA\xA7\xB0\xDC\xA3\xAC\xCA\xFD\xBE\xDD\xB4\xF3\xD0\xA1"
+         "3"
+         "\xA3\xAC\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4{}",
+         "下发数据失败，数据大小3，剩余重试{}"},
+        {"read", [](CFakeRadioPort& p) { p.m_readErrors = 2; },
+         "\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1\xD6\xF7\xBB\xFA\xCF\xEC\xD3\xA6\xA3\xAC\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4{}",
+         "无法读取主机响应，剩余重试{}"},
+        {"answer",
+         [](CFakeRadioPort& p) {
+             p.m_responder = [](const std::vector<char>&) {
+                 return std::vector<RadioAnswer>{RadioAnswer{{{0x15}}, false}};
+             };
+         },
+         "\xD3\xA6\xB4\xF0\xB4\xED\xCE\xF3:15 ,\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4{}", "应答错误:15 ,剩余重试{}"},
+    };
+    const std::regex prefix(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\]\[error\]\[Kd7v001YmodemControl\.cpp,\d+\]:)");
+    for (const auto& c : cases)
+    {
+        CTempDir dir;
+        CSettingsFile settings("[Device]\nWriteDataFrameRetry=2\n");
+        LoggerGuard guard;
+        const std::string path = dir.File("Tool2.log");
+        ASSERT_NE(CreateAppLogger(path), nullptr);
+        CFakeRadioPort port;
+        c.fault(port);
+        CTestEngine engine;
+        EXPECT_FALSE(engine.HostWriteFrameAck(&port, {0x02, 0x01, static_cast<char>(0xFE)}));
+        spdlog::get(kAppLoggerName)->flush();
+
+        const std::string log = std::regex_replace(ReadText(path), prefix, "");
+        const auto lines = [&](const std::string& text) {
+            const std::size_t at = text.find("{}");
+            return text.substr(0, at) + "1" + text.substr(at + 2) + "\r\n" + text.substr(0, at) + "0" +
+                   text.substr(at + 2) + "\r\n";
+        };
+        EXPECT_TRUE(log == lines(c.gbk) || log == lines(c.utf8)) << c.name << ": " << log;
+        EXPECT_EQ(std::regex_replace(ReadText(path), prefix, "#").substr(0, 1), "#") << c.name;
     }
-    EXPECT_EQ(remaining, (std::vector<std::string>{"1", "0"})) << log;
-    EXPECT_EQ(rest, "");
 }
 
 TEST(Logging, RotationKeepsFourFilesAtMost)

@@ -1,4 +1,5 @@
-#include "app/Settings.h"
+#include "config/IniText.h"
+#include "config/Settings.h"
 
 #include "../support/TestSupport.h"
 
@@ -63,7 +64,7 @@ TEST(SettingsPause, NegativeFallsBackHugeIsBounded)
 TEST(SettingsWrite, CreatesUpdatesAndKeepsOtherLines)
 {
     CSettingsFile fresh;
-    WriteSettingString("port", "3");
+    EXPECT_EQ(WriteSettingString("port", "3"), "");
     WriteSettingString("app_bin_file", "");
     WriteSettingString("rcdb_bin_file", "/img/r.bin");
     EXPECT_EQ(ReadSettingInt("port", 1), 3);
@@ -80,4 +81,33 @@ TEST(SettingsWrite, CreatesUpdatesAndKeepsOtherLines)
     EXPECT_NE(after.find("keep=yes"), std::string::npos);
     EXPECT_EQ(ReadSettingInt("port", 1), 9);
     EXPECT_EQ(after.find("port=1"), std::string::npos);
+}
+
+TEST(IniText, ReadsAsThePrivateProfileFunctionsAndEditsOneLine)
+{
+    struct Case
+    {
+        std::string text;
+        const char* found;    // port's value, null when missing
+        std::string afterSet; // the text with port set to 9
+    };
+    const std::string nul("[Device]\nport=1\n\0garbage\nWriteDataFrameInterval=5\n", 45);
+    const std::vector<Case> cases{
+        {"", nullptr, "[Device]\nport=9\n"},
+        {"x=1", nullptr, "x=1\n[Device]\nport=9\n"},
+        {"[device]\r\n PORT = 7 \r\n", "7", "[device]\r\nPORT=9\r\n"},
+        {"[Device]\nport=\"a b\"\n", "a b", "[Device]\nport=9\n"},
+        {"[Device]\nport=1\nport=2\n", "1", "[Device]\nport=9\nport=2\n"},
+        {"[Device]\n;port=5\nx=1\n\n[Other]\nport=3\n", nullptr, "[Device]\n;port=5\nx=1\nport=9\n\n[Other]\nport=3\n"},
+        {"[Device]\nx=1\n[Device]\nport=4", "4", "[Device]\nx=1\n[Device]\nport=9"},
+        {"[Device]", nullptr, "[Device]\nport=9"},
+        {nul, "1", std::string("[Device]\nport=9\n\0garbage\nWriteDataFrameInterval=5\n", 45)},
+    };
+    for (const auto& c : cases)
+    {
+        std::string value;
+        EXPECT_EQ(FindIniValue(c.text, "Device", "port", value), c.found != nullptr) << c.text;
+        EXPECT_EQ(value, c.found != nullptr ? c.found : "") << c.text;
+        EXPECT_EQ(SetIniValue(c.text, "Device", "port", "9"), c.afterSet) << c.text;
+    }
 }

@@ -1,5 +1,7 @@
 // The Win32 port under Wine, against simulated radios mapped as COM ports (with-radio.sh).
-#include "app/Settings.h"
+#include "app/ImageSearch.h"
+#include "config/Settings.h"
+#include "platform/Text.h"
 #include "app/UpgradeRun.h"
 #include "serial/SerialException.h"
 #include "serial/SerialLink.h"
@@ -31,10 +33,12 @@ protected:
     {
         m_com = EnvInt("KD7X_COM");
         m_vanish = EnvInt("KD7X_COM_VANISH");
+        m_silent = EnvInt("KD7X_COM_SILENT");
         ASSERT_GT(m_com, 0) << "run through tests/windows/with-radio.sh";
     }
     int m_com = 0;
     int m_vanish = 0;
+    int m_silent = 0;
 };
 } // namespace
 
@@ -132,8 +136,8 @@ TEST_F(Win32Port, WholeUpgradeReachesTheRadioIntact)
     CNullView view;
     const std::string appPath = dir.File("app.bin");
     const std::string rcdbPath = dir.File("rcdb.bin");
-    UpgradeRequest request{std::to_string(m_com), ComDevice(m_com), std::wstring(appPath.begin(), appPath.end()),
-                           std::wstring(rcdbPath.begin(), rcdbPath.end())};
+    UpgradeRequest request =
+        MakeRequest(std::to_string(m_com), ComDevice(m_com), NarrowToWide(appPath), NarrowToWide(rcdbPath));
     const auto result = RunUpgrade(request, view, [port] { return port; });
     EXPECT_EQ(result.outcome, UpgradeOutcome::Success);
     EXPECT_EQ(port->m_hComm, INVALID_HANDLE_VALUE);
@@ -151,7 +155,7 @@ TEST_F(Win32Port, VanishingRadioEndsTheRunWithAFailureAndReleasesThePort)
     auto port = std::make_shared<CpsSerialPort>();
     CNullView view;
     const std::string appPath = dir.File("app.bin");
-    UpgradeRequest request{"", ComDevice(m_vanish), std::wstring(appPath.begin(), appPath.end()), L""};
+    UpgradeRequest request = MakeRequest("", ComDevice(m_vanish), NarrowToWide(appPath), L"");
     const auto start = std::chrono::steady_clock::now();
     const auto result = RunUpgrade(request, view, [port] { return port; });
     EXPECT_EQ(result.outcome, UpgradeOutcome::UnableToWrite);
@@ -185,4 +189,49 @@ TEST(ComPortList, RegistryValuesListedByNumber)
     for (const auto& value : values)
         RegDeleteValueA(key, value.first);
     RegCloseKey(key);
+}
+
+TEST_F(Win32Port, ZeroTimeoutReadsEndWithASilentOrAPromptRadio)
+{
+    CTempDir dir;
+    const auto image = RandomImage(3000, 24);
+    WriteBytes(dir.File("zero.bin"), image);
+    for (int com : {m_com, m_silent})
+    {
+        CSettingsFile settings(
+            "[Device]\ntimeout=0\nlistenInterval=10\nWriteDataFrameInterval=20\nListenUpdateRetry=3\n");
+        auto port = std::make_shared<CpsSerialPort>();
+        CNullView view;
+        const auto result = RunUpgrade(MakeRequest("", ComDevice(com), NarrowToWide(dir.File("zero.bin")), L""), view,
+                                       [port] { return port; });
+        EXPECT_EQ(result.outcome, com == m_com ? UpgradeOutcome::Success : UpgradeOutcome::ModeNotSeen) << com;
+    }
+    EXPECT_EQ(ReadBytes(std::string(std::getenv("KD7X_RECEIVED")) + "\\zero.bin"), image);
+}
+
+TEST(ImageSearch, FileTimesFinerThanASecondDecide)
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const ULONGLONG base =
+        ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32 | now.dwLowDateTime) / 10000000) * 10000000 + 1000000;
+    // Both orders: the newer of two files 0.3 s apart wins, whichever the folder lists first.
+    for (const char* newer : {"a.bin", "b.bin"})
+    {
+        CTempDir dir;
+        for (const char* name : {"a.bin", "b.bin"})
+        {
+            WriteBytes(dir.File(name), std::vector<char>(450000, 'x'));
+            const ULONGLONG when = base + (std::string(name) == newer ? 3000000 : 0);
+            const FILETIME time{static_cast<DWORD>(when & 0xFFFFFFFF), static_cast<DWORD>(when >> 32)};
+            HANDLE file =
+                CreateFileA(dir.File(name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            SetFileTime(file, nullptr, nullptr, &time);
+            CloseHandle(file);
+        }
+        CImageCandidates candidates;
+        ASSERT_TRUE(candidates.Scan(dir.Path()));
+        EXPECT_EQ(candidates.Find(400000, 512000).filename().string(), newer);
+    }
 }

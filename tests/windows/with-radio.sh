@@ -2,6 +2,8 @@
 # Runs a command with simulated radios mapped as COM ports of the test Wine prefix:
 #   COM8  a well-behaved radio, images kept in $KD7X_RECEIVED
 #   COM9  a radio that vanishes after two data blocks
+#   COM10 a second well-behaved radio, images kept in $KD7X_RECEIVED10_UNIX
+#   COM11 a radio that never shows its menu
 # usage: with-radio.sh SIM_BINARY COMMAND...
 set -euo pipefail
 sim=$1
@@ -13,7 +15,7 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -f "$prefix/dosdevices/com8" "$prefix/dosdevices/com9"
+  rm -f "$prefix"/dosdevices/com{8,9,10,11}
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,8 +31,11 @@ start_radio() { # COM-number, extra options...
 
 start_radio 8
 start_radio 9 --vanish-after 2
+start_radio 10
+start_radio 11 --no-menu
 
-export KD7X_COM=8 KD7X_COM_VANISH=9
+export KD7X_COM=8 KD7X_COM_VANISH=9 KD7X_COM_SECOND=10 KD7X_COM_SILENT=11
+export KD7X_RECEIVED10_UNIX="$work/received10"
 export KD7X_RECEIVED="Z:${work//\//\\}\\received8"
 export KD7X_RECEIVED_UNIX="$work/received8"
 export WINEDEBUG=-all

@@ -3,6 +3,7 @@
 
 #include "platform/Win32Api.h"
 
+#include <optional>
 #include <string>
 
 // The executable's folder (ending in the separator) and base name; set once at start-up.
@@ -16,11 +17,20 @@ void InitModulePathsFromExecutable();
 std::string GetIniPath();
 void SetIniPathOverride(const std::string& path);
 
+// For the runs of one process, set before any starts: a value that replaces the file's (a flag of
+// the command line), or, with no value, a key whose file value is ignored so each reader takes
+// its own default. Cleared by ClearSettingOverrides.
+void SetSettingOverride(const std::string& key, std::optional<int> value);
+void ClearSettingOverrides();
+
 int ReadSettingInt(const char* key, int defaultValue);
 // At most 511 bytes; empty when the key is missing.
 std::string ReadSettingString(const char* key);
-// Failures are silent: the run goes on with what the operator chose.
-void WriteSettingString(const char* key, const std::string& value);
+// The value as the file holds it, without the integer rules; false when the key is missing.
+bool ReadSettingRaw(const char* key, std::string& value);
+// Empty when written, otherwise why not. The dialog ignores it: the run goes on with what the
+// operator chose.
+std::string WriteSettingString(const char* key, const std::string& value);
 
 // Upper bound of every pause taken from the file, so no value can make the tool hang for ever.
 constexpr int kMaxPauseMs = 60000;

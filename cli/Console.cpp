@@ -1,0 +1,123 @@
+#include "cli/Console.h"
+
+#include <algorithm>
+
+namespace
+{
+constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+constexpr auto kPlainEvery = std::chrono::seconds(1);
+} // namespace
+
+CConsole::CConsole(std::ostream& out, Options options, std::vector<std::string> labels)
+    : m_out(out), m_options(options), m_labels(std::move(labels)), m_progress(m_labels.size()), m_shown(m_labels.size())
+{
+}
+
+std::string CConsole::Prefixed(std::size_t radio, const std::string& text) const
+{
+    if (m_labels.size() < 2)
+        return text;
+    if (m_options.redraw)
+    {
+        std::string label = m_labels[radio];
+        std::size_t width = 0;
+        for (const auto& l : m_labels)
+            width = std::max(width, l.size());
+        label.resize(width, ' ');
+        return label + "  " + text;
+    }
+    return "[" + m_labels[radio] + "] " + text;
+}
+
+void CConsole::Erase()
+{
+    if (m_drawn > 0)
+        m_out << "\x1b[" << m_drawn << "A";
+    for (std::size_t i = 0; i < m_drawn; ++i)
+        m_out << "\r\x1b[K\n";
+    if (m_drawn > 0)
+        m_out << "\x1b[" << m_drawn << "A";
+    m_drawn = 0;
+}
+
+void CConsole::Redraw()
+{
+    if (m_drawn > 0)
+        m_out << "\x1b[" << m_drawn << "A";
+    const auto width = static_cast<std::size_t>(std::max(m_options.columns - 1, 10));
+    for (std::size_t i = 0; i < m_progress.size(); ++i)
+    {
+        std::string line = Prefixed(i, m_progress[i]);
+        if (line.size() > width)
+            line.resize(width);
+        m_out << "\r\x1b[K" << line << "\n";
+    }
+    m_drawn = m_progress.size();
+    m_out << std::flush;
+    m_drawnAt = Clock::now();
+}
+
+void CConsole::Progress(std::size_t radio, const std::string& text, bool now)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_options.quiet || radio >= m_progress.size() || text == m_progress[radio])
+        return;
+    m_progress[radio] = text;
+    const auto t = Clock::now();
+    if (m_options.redraw)
+    {
+        if (now || m_drawn == 0 || t - m_drawnAt >= kRedrawEvery)
+            Redraw();
+        return;
+    }
+    if (now || t - m_shown[radio] >= kPlainEvery)
+    {
+        m_shown[radio] = t;
+        m_out << Prefixed(radio, text) << "\n" << std::flush;
+    }
+}
+
+void CConsole::Line(std::size_t radio, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_options.quiet)
+        return;
+    if (!m_options.redraw)
+    {
+        m_out << Prefixed(radio, text) << "\n" << std::flush;
+        return;
+    }
+    const bool drawn = m_drawn > 0;
+    Erase();
+    std::string line = m_labels.size() < 2 ? text : "[" + m_labels[radio] + "] " + text;
+    m_out << line << "\n";
+    if (drawn)
+        Redraw();
+    else
+        m_out << std::flush;
+}
+
+void CConsole::Note(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_options.quiet)
+        return;
+    const bool drawn = m_drawn > 0;
+    if (m_options.redraw)
+        Erase();
+    m_out << text << "\n";
+    if (drawn)
+        Redraw();
+    m_out << std::flush;
+}
+
+void CConsole::Close()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_options.quiet)
+        return;
+    if (m_options.redraw && m_drawn > 0)
+        Redraw(); // the last state of every radio, in full
+    m_drawn = 0;
+    m_out << std::flush;
+}

@@ -1,0 +1,75 @@
+#include "cli/Flash.h"
+
+#include "cli/RadioView.h"
+
+#include <spdlog/spdlog.h>
+
+#include <chrono>
+#include <thread>
+
+namespace
+{
+void LogStart(const RadioJob& job, const std::vector<ImageReport>& images)
+{
+    auto log = spdlog::get(job.request.logger);
+    if (!log)
+        return;
+    std::string text = std::string("run start: kd7x-update ") + kVersion + ", port " + job.port;
+    for (const auto& image : images)
+        text += ", " + std::string(image.role == "app" ? "application" : "RCDB") + " image " + image.path + " (" +
+                std::to_string(image.size) + " bytes, sha256 " + image.sha256 + ")";
+    log->log(spdlog::source_loc{__FILE__, __LINE__, "LogStart"}, spdlog::level::info, "{}", text);
+    log->flush();
+}
+
+void LogEnd(const RadioJob& job, const RadioReport& report)
+{
+    auto log = spdlog::get(job.request.logger);
+    if (!log)
+        return;
+    const UpgradeResult& r = report.result;
+    std::string text =
+        std::string("run end: ") + OutcomeName(r.outcome) + " (exit " + std::to_string(ExitCodeFor(report)) + ")";
+    if (r.outcome != UpgradeOutcome::Success && !r.stage.empty())
+        text += " at " + (r.stage == "block" ? "block " + std::to_string(r.block) : r.stage);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s", report.seconds);
+    text += std::string(" after ") + seconds + ", " + std::to_string(r.resends) + " resend(s): " + OutcomeLine(report);
+    log->log(spdlog::source_loc{__FILE__, __LINE__, "LogEnd"}, spdlog::level::info, "{}", text);
+    log->flush();
+}
+
+RadioReport FlashOne(const RadioJob& job, std::size_t index, const std::vector<ImageReport>& images, CConsole& console,
+                     const std::atomic<bool>& cancel, const FlashOptions& options, const PortFactory& makePort)
+{
+    LogStart(job, images);
+    const auto start = std::chrono::steady_clock::now();
+    CRadioView view(console, index, cancel, options.verbose, options.waitMs);
+    RadioReport report;
+    report.port = job.port;
+    report.result = RunUpgrade(job.request, view, makePort);
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    report.bytesSent = view.BytesSent();
+    report.sendingSeconds = view.SendingSeconds();
+    LogEnd(job, report);
+    return report;
+}
+} // namespace
+
+std::vector<RadioReport> FlashRadios(const std::vector<RadioJob>& jobs, const std::vector<ImageReport>& images,
+                                     CConsole& console, const std::atomic<bool>& cancel, const FlashOptions& options,
+                                     const PortFactory& makePort)
+{
+    std::vector<RadioReport> reports(jobs.size());
+    if (jobs.size() == 1)
+    {
+        reports[0] = FlashOne(jobs[0], 0, images, console, cancel, options, makePort);
+        return reports;
+    }
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        threads.emplace_back([&, i] { reports[i] = FlashOne(jobs[i], i, images, console, cancel, options, makePort); });
+    for (auto& thread : threads)
+        thread.join();
+    return reports;
+}

@@ -1,0 +1,184 @@
+#include "cli/Report.h"
+
+#include "app/UpgradeRun.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+const char* const kVersion = "1.0.23.503";
+
+namespace
+{
+int OutcomeCode(UpgradeOutcome outcome)
+{
+    switch (outcome)
+    {
+    case UpgradeOutcome::Success: return kExitSuccess;
+    case UpgradeOutcome::HostNotResponding: return kExitHostNotResponding;
+    case UpgradeOutcome::UnableToWrite: return kExitUnableToWrite;
+    case UpgradeOutcome::SerialError: return kExitSerialError;
+    case UpgradeOutcome::ModeNotSeen: return kExitModeNotSeen;
+    case UpgradeOutcome::NoData: return kExitNoData;
+    case UpgradeOutcome::ImageUnreadable: return kExitImageUnreadable;
+    }
+    return kExitUnableToWrite;
+}
+
+double Rounded(double value) { return std::round(value * 1000.0) / 1000.0; }
+} // namespace
+
+int ExitCodeFor(const RadioReport& radio)
+{
+    const UpgradeResult& r = radio.result;
+    if (r.outcome == UpgradeOutcome::Success)
+        return radio.imagesDiffer ? kExitUnableToWrite : kExitSuccess;
+    if (r.cancelled)
+        return kExitCancelled;
+    // A port that failed under the run is a serial error whatever step it ended.
+    if (r.portGone)
+        return kExitSerialError;
+    return OutcomeCode(r.outcome);
+}
+
+int CombinedExitCode(const std::vector<RadioReport>& radios)
+{
+    if (radios.empty())
+        return kExitUsage;
+    const int first = ExitCodeFor(radios.front());
+    for (const auto& radio : radios)
+    {
+        if (ExitCodeFor(radio) != first)
+            return kExitSomeFailed;
+    }
+    return first;
+}
+
+const char* OutcomeName(UpgradeOutcome outcome)
+{
+    switch (outcome)
+    {
+    case UpgradeOutcome::Success: return "success";
+    case UpgradeOutcome::HostNotResponding: return "host_not_responding";
+    case UpgradeOutcome::UnableToWrite: return "unable_to_write";
+    case UpgradeOutcome::SerialError: return "serial_error";
+    case UpgradeOutcome::ModeNotSeen: return "upgrade_mode_not_seen";
+    case UpgradeOutcome::NoData: return "no_data";
+    case UpgradeOutcome::ImageUnreadable: return "image_unreadable";
+    }
+    return "unknown";
+}
+
+std::string OutcomeLine(const RadioReport& radio)
+{
+    std::string line = WideToUtf8(DescribeOutcome(radio.result));
+    if (radio.imagesDiffer)
+        line += " (but the simulated radio's images differ from the files sent)";
+    if (!radio.result.detail.empty())
+        line +=
+            " (" + std::string(radio.result.portGone ? "serial port: " : "") + WideToUtf8(radio.result.detail) + ")";
+    return line;
+}
+
+nlohmann::json RadioJson(const RadioReport& radio, const std::vector<ImageReport>& images)
+{
+    const UpgradeResult& r = radio.result;
+    nlohmann::json doc;
+    doc["outcome"] =
+        r.outcome == UpgradeOutcome::Success && radio.imagesDiffer ? "unable_to_write" : OutcomeName(r.outcome);
+    doc["exit_code"] = ExitCodeFor(radio);
+    doc["message"] = WideToUtf8(DescribeOutcome(r));
+    doc["detail"] = WideToUtf8(r.detail);
+    doc["cancelled"] = r.cancelled;
+    doc["port"] = radio.port;
+    doc["version"] = kVersion;
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& image : images)
+        list.push_back({{"role", image.role},
+                        {"path", image.path},
+                        {"size", image.size},
+                        {"sha256", image.sha256},
+                        {"frames", image.frames}});
+    doc["images"] = list;
+    const bool failed = r.outcome != UpgradeOutcome::Success;
+    doc["stage"] = failed && !r.stage.empty() ? nlohmann::json(r.stage) : nlohmann::json(nullptr);
+    doc["block"] = failed && r.stage == "block" ? nlohmann::json(r.block) : nlohmann::json(nullptr);
+    doc["image"] = failed && r.image > 0 ? nlohmann::json(r.image == 1 ? "app" : "rcdb") : nlohmann::json(nullptr);
+    doc["resends"] = r.resends;
+    doc["error_code"] = r.error;
+    doc["duration_s"] = Rounded(radio.seconds);
+    doc["bytes_sent"] = radio.bytesSent;
+    doc["bytes_per_s"] =
+        radio.sendingSeconds > 0 ? std::round(static_cast<double>(radio.bytesSent) / radio.sendingSeconds) : 0.0;
+    if (!r.settingsError.empty())
+        doc["settings_error"] = r.settingsError;
+    if (!radio.radioJson.empty())
+        doc["radio"] = nlohmann::json::parse(radio.radioJson, nullptr, false);
+    return doc;
+}
+
+nlohmann::json ReportJson(const std::vector<RadioReport>& radios, const std::vector<ImageReport>& images, bool several)
+{
+    if (!several && radios.size() == 1)
+        return RadioJson(radios.front(), images);
+    nlohmann::json doc;
+    const int code = CombinedExitCode(radios);
+    doc["outcome"] = code == kExitSuccess ? "success" : code == kExitSomeFailed ? "some_failed" : "failed";
+    doc["exit_code"] = code;
+    doc["version"] = kVersion;
+    nlohmann::json list = nlohmann::json::array();
+    std::size_t succeeded = 0;
+    std::size_t bytes = 0;
+    double seconds = 0;
+    for (const auto& radio : radios)
+    {
+        list.push_back(RadioJson(radio, images));
+        succeeded += ExitCodeFor(radio) == kExitSuccess ? 1 : 0;
+        bytes += radio.bytesSent;
+        seconds = std::max(seconds, radio.seconds);
+    }
+    doc["radios"] = list;
+    doc["totals"] = {{"radios", radios.size()},
+                     {"succeeded", succeeded},
+                     {"failed", radios.size() - succeeded},
+                     {"bytes_sent", bytes},
+                     {"duration_s", Rounded(seconds)},
+                     {"bytes_per_s", seconds > 0 ? std::round(static_cast<double>(bytes) / seconds) : 0.0}};
+    return doc;
+}
+
+nlohmann::json FailureJson(int exitCode, const std::string& outcome, const std::string& message)
+{
+    return {{"outcome", outcome}, {"exit_code", exitCode}, {"message", message}, {"version", kVersion}};
+}
+
+std::string SummaryTable(const std::vector<RadioReport>& radios)
+{
+    std::size_t portWidth = 4;
+    std::size_t outcomeWidth = 7;
+    std::vector<std::string> outcomes;
+    for (const auto& radio : radios)
+    {
+        outcomes.push_back(WideToUtf8(DescribeOutcome(radio.result)));
+        portWidth = std::max(portWidth, radio.port.size());
+        outcomeWidth = std::max(outcomeWidth, outcomes.back().size());
+    }
+    const auto pad = [](std::string text, std::size_t width) {
+        text.resize(std::max(width, text.size()), ' ');
+        return text;
+    };
+    std::string table = pad("port", portWidth) + "  " + pad("outcome", outcomeWidth) + "  duration\n";
+    for (std::size_t i = 0; i < radios.size(); ++i)
+    {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f s", radios[i].seconds);
+        table += pad(radios[i].port, portWidth) + "  " + pad(outcomes[i], outcomeWidth) + "  " + seconds + "\n";
+    }
+    return table;
+}
+
+std::string Dump(const nlohmann::json& json)
+{
+    return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}

@@ -1,0 +1,64 @@
+// The outcome of kd7x-update: exit codes, the lines a person reads and the JSON document.
+#pragma once
+
+#include "app/UpgradeView.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+enum ExitCode
+{
+    kExitSuccess = 0,
+    kExitHostNotResponding = 1,
+    kExitUnableToWrite = 2,
+    kExitSerialError = 3,
+    kExitModeNotSeen = 4,
+    kExitNoData = 5,
+    kExitImageUnreadable = 6,
+    kExitSomeFailed = 7,
+    kExitUsage = 64,
+    kExitCancelled = 130,
+};
+
+extern const char* const kVersion;
+
+// One radio's run as the report needs it.
+struct RadioReport
+{
+    std::string port;
+    UpgradeResult result;
+    double seconds = 0; // the whole run
+    std::size_t bytesSent = 0;
+    double sendingSeconds = 0;
+    bool imagesDiffer = false; // a simulated radio's images are not the files sent
+    std::string radioJson;     // a simulated radio's own summary
+};
+
+// What was sent, once for every radio.
+struct ImageReport
+{
+    std::string role; // "app" or "rcdb"
+    std::string path; // UTF-8
+    std::size_t size = 0;
+    std::string sha256;
+    int frames = 0;
+};
+
+int ExitCodeFor(const RadioReport& radio);
+// 0 when all succeeded; the shared code when all failed alike; otherwise kExitSomeFailed.
+int CombinedExitCode(const std::vector<RadioReport>& radios);
+const char* OutcomeName(UpgradeOutcome outcome);
+// The line a person reads: the outcome's own text, and what the port said, if anything.
+std::string OutcomeLine(const RadioReport& radio);
+
+nlohmann::json RadioJson(const RadioReport& radio, const std::vector<ImageReport>& images);
+// The document of the whole command: the radio's own for one radio, radios and totals for several.
+nlohmann::json ReportJson(const std::vector<RadioReport>& radios, const std::vector<ImageReport>& images, bool several);
+// A failure before any radio was touched (usage, an image, the ports).
+nlohmann::json FailureJson(int exitCode, const std::string& outcome, const std::string& message);
+// port  outcome  duration, one row per radio.
+std::string SummaryTable(const std::vector<RadioReport>& radios);
+// The text on stdout: valid UTF-8 whatever the paths held.
+std::string Dump(const nlohmann::json& json);

@@ -1,0 +1,67 @@
+#include "config/Settings.h"
+
+#include "config/SettingsFile.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <map>
+
+namespace
+{
+std::wstring g_moduleDir;
+std::wstring g_moduleName;
+std::string g_iniOverride;
+
+// Names as the file treats them: without regard to case.
+struct NoCase
+{
+    bool operator()(const std::string& a, const std::string& b) const
+    {
+        const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [&](char x, char y) { return lower(x) < lower(y); });
+    }
+};
+std::map<std::string, std::optional<int>, NoCase> g_overrides;
+} // namespace
+
+void SetModulePaths(const std::wstring& moduleDir, const std::wstring& moduleName)
+{
+    g_moduleDir = moduleDir;
+    g_moduleName = moduleName;
+}
+
+const std::wstring& GetModuleDir() { return g_moduleDir; }
+
+const std::wstring& GetModuleName() { return g_moduleName; }
+
+void SetIniPathOverride(const std::string& path) { g_iniOverride = path; }
+
+std::string GetIniPath()
+{
+    if (!g_iniOverride.empty())
+        return g_iniOverride;
+    return WideToNarrow(g_moduleDir + g_moduleName + L".ini");
+}
+
+void SetSettingOverride(const std::string& key, std::optional<int> value) { g_overrides[key] = value; }
+
+void ClearSettingOverrides() { g_overrides.clear(); }
+
+int ReadSettingInt(const char* key, int defaultValue)
+{
+    const auto it = g_overrides.find(key);
+    if (it != g_overrides.end())
+        return it->second.value_or(defaultValue);
+    return ReadSettingFileInt(key, defaultValue);
+}
+
+DWORD ReadSettingPause(const char* key, int defaultValue)
+{
+    int value = ReadSettingInt(key, defaultValue);
+    if (value < 0)
+        value = defaultValue < 0 ? 0 : defaultValue;
+    if (value > kMaxPauseMs)
+        value = kMaxPauseMs;
+    return static_cast<DWORD>(value);
+}

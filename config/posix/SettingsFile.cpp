@@ -1,0 +1,146 @@
+// The settings file without the private-profile functions: INI text read and edited whole.
+#include "config/IniText.h"
+#include "config/Settings.h"
+#include "config/SettingsFile.h"
+#include "platform/Text.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace
+{
+constexpr const char* kSection = "Device";
+constexpr std::size_t kMaxString = 511;
+// A settings file is a few hundred bytes; anything this large is not one.
+constexpr std::streamsize kMaxFile = 1 << 20;
+
+enum class Load
+{
+    Ok,
+    Missing,
+    Unreadable,
+};
+
+Load LoadText(const std::string& path, std::string& text, std::string& why)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return Load::Missing;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+    {
+        why = std::strerror(errno);
+        return Load::Unreadable;
+    }
+    text.resize(static_cast<std::size_t>(kMaxFile) + 1);
+    in.read(text.data(), kMaxFile + 1);
+    if (in.bad())
+    {
+        why = "reading it failed";
+        return Load::Unreadable;
+    }
+    if (in.gcount() > kMaxFile)
+    {
+        why = "it is larger than 1 MiB, not a settings file";
+        return Load::Unreadable;
+    }
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return Load::Ok;
+}
+
+// Written whole next to the file and renamed over it, so a crash never leaves half a file.
+bool StoreText(const std::string& path, const std::string& text, std::string& why)
+{
+    std::error_code ec;
+    std::filesystem::path target = std::filesystem::canonical(path, ec);
+    if (ec)
+        target = path;
+    const std::string temporary = target.string() + ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+        if (out && std::rename(temporary.c_str(), target.c_str()) == 0)
+            return true;
+    }
+    std::remove(temporary.c_str());
+    // A folder we may not create files in can still hold a file we may write.
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (out)
+        return true;
+    why = std::strerror(errno);
+    return false;
+}
+} // namespace
+
+void InitModulePathsFromExecutable()
+{
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    const std::string path = n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string("./kd7x-update");
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    SetModulePaths(NarrowToWide(dir), NarrowToWide(name));
+}
+
+bool ReadSettingRaw(const char* key, std::string& value)
+{
+    std::string text, why;
+    return LoadText(GetIniPath(), text, why) == Load::Ok && FindIniValue(text, kSection, key, value);
+}
+
+int ReadSettingFileInt(const char* key, int defaultValue)
+{
+    std::string value;
+    if (!ReadSettingRaw(key, value) || value.empty())
+        return defaultValue;
+    std::size_t i = 0;
+    bool negative = false;
+    if (value[i] == '+' || value[i] == '-')
+        negative = value[i++] == '-';
+    long long result = 0;
+    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
+    {
+        result = result * 10 + (value[i] - '0');
+        if (result > static_cast<long long>(INT_MAX) + 1)
+            result = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        result = -result;
+    if (result > INT_MAX)
+        result = INT_MAX;
+    return static_cast<int>(result);
+}
+
+std::string ReadSettingString(const char* key)
+{
+    std::string value;
+    if (!ReadSettingRaw(key, value))
+        return {};
+    if (value.size() > kMaxString)
+        value.resize(kMaxString);
+    return value;
+}
+
+std::string WriteSettingString(const char* key, const std::string& value)
+{
+    const std::string path = GetIniPath();
+    std::string text, why;
+    // A file that exists but cannot be read is never overwritten: its other lines would be lost.
+    if (LoadText(path, text, why) == Load::Unreadable)
+        return path + ": " + why;
+    if (!StoreText(path, SetIniValue(text, kSection, key, value), why))
+        return path + ": " + why;
+    return {};
+}
