@@ -1,10 +1,11 @@
 // Drives KD7XUpdateTool.exe from outside, as an operator would: waits for its windows, presses
 // buttons, reads the outcome box, takes screenshots. One step per invocation; exit code 0 when
 // the step succeeded.
-//   gui_driver wait-main MS | click-update | wait-box MS (prints its text) | close-box
-//   gui_driver wait-tip TEXT MS | click-cancel | shot main|tip|box|about FILE.png
+//   gui_driver wait-main MS | click-update | wait-box MS (prints its text) | close-box | answer-box yes|no
+//   gui_driver wait-tip TEXT MS | click-cancel | rect main|tip|box|about (prints WxH+X+Y for a screenshot)
 //   gui_driver open-about MS (prints its text) | close-about | close-main | wait-gone MS
 //   gui_driver wait-any-box MS (a box with no owner; prints its text) | close-any-box
+//   gui_driver visible ID (prints 1 or 0) | focus (prints the focused control's id) | press-enter
 #include <windows.h>
 
 #include <cstdio>
@@ -84,113 +85,6 @@ bool WaitFor(const std::function<bool()>& done, int ms)
         Sleep(50);
     }
     return false;
-}
-
-void PutBigEndian(std::vector<unsigned char>& out, unsigned value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<unsigned char>(value >> shift));
-}
-
-unsigned Crc32(const unsigned char* data, std::size_t size)
-{
-    unsigned crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i)
-    {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return ~crc;
-}
-
-void Chunk(std::vector<unsigned char>& png, const char* type, const std::vector<unsigned char>& data)
-{
-    PutBigEndian(png, static_cast<unsigned>(data.size()));
-    std::vector<unsigned char> body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    png.insert(png.end(), body.begin(), body.end());
-    PutBigEndian(png, Crc32(body.data(), body.size()));
-}
-
-// A PNG with stored (uncompressed) deflate blocks: no library needed.
-bool WritePng(const char* path, int width, int height, const std::vector<unsigned char>& rgb)
-{
-    std::vector<unsigned char> raw;
-    for (int y = 0; y < height; ++y)
-    {
-        raw.push_back(0);
-        raw.insert(raw.end(), rgb.begin() + y * width * 3, rgb.begin() + (y + 1) * width * 3);
-    }
-    std::vector<unsigned char> z{0x78, 0x01};
-    for (std::size_t pos = 0; pos < raw.size() || pos == 0;)
-    {
-        const std::size_t n = std::min<std::size_t>(65535, raw.size() - pos);
-        z.push_back(pos + n >= raw.size() ? 1 : 0);
-        z.push_back(static_cast<unsigned char>(n & 0xFF));
-        z.push_back(static_cast<unsigned char>(n >> 8));
-        z.push_back(static_cast<unsigned char>(~n & 0xFF));
-        z.push_back(static_cast<unsigned char>((~n >> 8) & 0xFF));
-        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(pos),
-                 raw.begin() + static_cast<std::ptrdiff_t>(pos + n));
-        pos += n;
-        if (n == 0)
-            break;
-    }
-    unsigned a = 1, b = 0;
-    for (unsigned char c : raw)
-    {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
-    }
-    PutBigEndian(z, (b << 16) | a);
-    std::vector<unsigned char> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<unsigned char> header;
-    PutBigEndian(header, static_cast<unsigned>(width));
-    PutBigEndian(header, static_cast<unsigned>(height));
-    header.insert(header.end(), {8, 2, 0, 0, 0});
-    Chunk(png, "IHDR", header);
-    Chunk(png, "IDAT", z);
-    Chunk(png, "IEND", {});
-    FILE* f = std::fopen(path, "wb");
-    if (f == nullptr)
-        return false;
-    std::fwrite(png.data(), 1, png.size(), f);
-    std::fclose(f);
-    return true;
-}
-
-bool Screenshot(HWND hwnd, const char* path)
-{
-    RECT r;
-    if (hwnd == nullptr || !GetWindowRect(hwnd, &r))
-        return false;
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bitmap);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    std::vector<unsigned char> rgb(static_cast<std::size_t>(w) * h * 3);
-    const auto* px = static_cast<const unsigned char*>(bits);
-    for (int i = 0; i < w * h; ++i)
-    {
-        rgb[i * 3] = px[i * 4 + 2];
-        rgb[i * 3 + 1] = px[i * 4 + 1];
-        rgb[i * 3 + 2] = px[i * 4];
-    }
-    SelectObject(mem, old);
-    DeleteObject(bitmap);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    return WritePng(path, w, h, rgb);
 }
 
 BOOL CALLBACK FirstStaticText(HWND child, LPARAM out)
@@ -275,13 +169,49 @@ int main(int argc, char** argv)
         return PostMessageW(GetDlgItem(AnyBox(), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
     if (step == "click-cancel")
         return PostMessageW(GetDlgItem(Owned(1002), IDCANCEL), BM_CLICK, 0, 0) ? 0 : 1;
-    if (step == "shot" && argc > 3)
+    if (step == "answer-box" && argc > 2)
+        return PostMessageW(GetDlgItem(Owned(0xFFFF), std::string(argv[2]) == "yes" ? IDYES : IDNO), BM_CLICK, 0, 0)
+                   ? 0
+                   : 1;
+    if (step == "rect" && argc > 2)
     {
+        // The screenshot itself is taken from the X side, by the script.
         const std::string which = argv[2];
         HWND hwnd = which == "main"    ? MainWindow()
                     : which == "about" ? AboutWindow()
                                        : Owned(which == "tip" ? 1002 : 0xFFFF);
-        return Screenshot(hwnd, argv[3]) ? 0 : 1;
+        RECT r;
+        if (hwnd == nullptr || !GetWindowRect(hwnd, &r))
+            return 1;
+        std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+        return 0;
+    }
+    if (step == "visible" && argc > 2)
+    {
+        std::printf("%d\n", IsWindowVisible(GetDlgItem(MainWindow(), std::atoi(argv[2]))) ? 1 : 0);
+        return 0;
+    }
+    if (step == "focus")
+    {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(MainWindow(), nullptr), &info))
+            return 1;
+        // A combo box's focus is on its edit field: report the dialog's own child.
+        HWND control = info.hwndFocus;
+        while (control != nullptr && GetParent(control) != MainWindow())
+            control = GetParent(control);
+        std::printf("%d\n", control != nullptr ? GetDlgCtrlID(control) : 0);
+        return 0;
+    }
+    if (step == "press-enter")
+    {
+        SetForegroundWindow(MainWindow());
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        return SendInput(2, keys, sizeof(INPUT)) == 2 ? 0 : 1;
     }
     return 64;
 }

@@ -28,8 +28,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-drive() { "$wine_run" "$driver" "$@"; }
+drive() { "$wine_run" "$driver" "$@" | tr -d '\r'; }
 fail() { echo "FAIL: $*"; exit 1; }
+# Screenshots from the X side, of the window's rectangle.
+shot() {
+  local geometry
+  geometry=$(drive rect "$1") || return 1
+  import -window root -crop "$geometry" +repage "$2"
+}
 
 # No window manager under Xvfb: Wine draws the frames itself, so screenshots show the caption.
 "$wine_run" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
@@ -44,24 +50,28 @@ printf '[Device]\r\nport=%s\r\nlistenInterval=10\r\nWriteDataFrameInterval=2\r\n
 tool_pid=$!
 drive wait-main 60000 || fail "the main dialog did not open"
 sleep 1
-drive shot main "$shots/main-dialog-start.png" || fail "no screenshot of the main dialog"
+focus=$(drive focus); [ "$focus" = 1003 ] || fail "the focus is on control $focus at start-up, not on the port"
+drive press-enter
+sleep 1
+drive wait-main 1000 || fail "Enter at start-up closed the tool"
+shot main "$shots/main-dialog-start.png" || fail "no screenshot of the main dialog"
 about=$(drive open-about 10000) || fail "the About box did not open"
 [[ "$about" == "Kd7YmodemUpdate，Version 1.0"* ]] || fail "About box text: $about"
-drive shot about "$shots/about-box.png"
+shot about "$shots/about-box.png"
 drive close-about
 sleep 1
 
 # 1. A whole upgrade.
 drive click-update
 drive wait-tip "writing data" 60000 || fail "no tip window while writing"
-drive shot tip "$shots/tip-window.png"
+shot tip "$shots/tip-window.png"
 text=$(drive wait-box 180000) || fail "no outcome box"
 echo "outcome: $text"
 [[ "$text" == "The host writes successfully"* ]] || fail "first run: $text"
-drive shot box "$shots/outcome-box.png"
+shot box "$shots/outcome-box.png"
 drive close-box
 sleep 1
-drive shot main "$shots/main-dialog.png"
+shot main "$shots/main-dialog.png"
 cmp "$work/radio-app.bin" "$KD7X_RECEIVED_UNIX/radio-app.bin" || fail "the application image differs"
 cmp "$work/radio-rcdb.bin" "$KD7X_RECEIVED_UNIX/radio-rcdb.bin" || fail "the RCDB image differs"
 for key in "port=$KD7X_COM" "app_bin_file=" "rcdb_bin_file="; do
@@ -78,23 +88,36 @@ echo "outcome: $text"
 [[ "$text" == "unable to write to host"* ]] || fail "cancelled run: $text"
 drive close-box
 
-# 3. The port was released: the next run succeeds.
+# 3. Closing the window while it writes asks first; No goes on, on the released port.
 sleep 1
 drive click-update
-text=$(drive wait-box 180000) || fail "no outcome box in the third run"
-echo "outcome: $text"
-[[ "$text" == "The host writes successfully"* ]] || fail "third run: $text"
+drive wait-tip "writing data 1" 60000 || fail "no tip window in the third run"
+drive close-main
+text=$(drive wait-box 30000) || fail "no question when closing during a run"
+echo "question: $text"
+[[ "$text" == "An upgrade is in progress. Stop it? The radio will need a new upgrade."* ]] || fail "question: $text"
+shot box "$shots/stop-question.png"
+drive answer-box no
+text=$(drive wait-box 180000) || fail "no outcome box after No"
+[[ "$text" == "The host writes successfully"* ]] || fail "run after No: $text"
 drive close-box
 
-# 4. Closing the window while it writes stops the run first, then the tool ends.
+# 4. Yes stops the run, shows its outcome, then the tool ends.
 sleep 1
 drive click-update
 drive wait-tip "writing data" 60000 || fail "no tip window in the fourth run"
 drive close-main
-drive wait-gone 60000 || fail "the window did not close during a run"
+drive wait-box 30000 >/dev/null || fail "no question in the fourth run"
+drive answer-box yes
+text=$(drive wait-box 60000) || fail "no outcome box after Yes"
+echo "outcome: $text"
+[[ "$text" == "unable to write to host"* ]] || fail "stopped run: $text"
+drive close-box
+drive wait-gone 60000 || fail "the window did not close after the stopped run"
 wait "$tool_pid" || true
 
-# 5. A log file that cannot be created is reported, and the tool still opens.
+# 5. A log file that cannot be created is reported, and the tool still opens; rows without an
+#    image hide their "..." button too.
 mkdir -p "$work/nolog" "$work/nolog/KD7XUpdateTool.log"
 cp "$tool" "$work/nolog/KD7XUpdateTool.exe"
 (cd "$work/nolog" && "$wine_run" KD7XUpdateTool.exe) &
@@ -104,6 +127,9 @@ echo "log box: $text"
 [[ "$text" == *"KD7XUpdateTool.log"*"cannot be created"* ]] || fail "log box: $text"
 drive close-any-box
 drive wait-main 60000 || fail "the main dialog did not open without a log"
+for id in 1008 1000 1009 1007 1002 1010; do
+  [ "$(drive visible $id)" = 0 ] || fail "control $id of an empty image row is visible"
+done
 drive close-main
 drive wait-gone 30000 || fail "the window did not close"
 wait "$tool_pid" || true
