@@ -42,6 +42,7 @@ int main(int argc, char** argv)
     bool stay = false;
     app.add_flag("--stay", stay, "Keep running after the write command (default: end when the host closes)");
     app.add_option("--seconds", seconds, "End after this many seconds (0: no limit)");
+    app.set_version_flag("--version", "kd7x-radio-sim 1.0.23.503");
     CLI11_PARSE(app, argc, argv);
     options.exitAfterWrite = !stay;
 

@@ -17,7 +17,7 @@ namespace
 constexpr const char* kSection = "Device";
 constexpr std::size_t kMaxString = 511;
 // A settings file is a few hundred bytes; anything this large is not one.
-constexpr std::streamsize kMaxFile = 1 << 20;
+constexpr std::size_t kMaxFile = 1 << 20;
 
 enum class Load
 {
@@ -37,19 +37,22 @@ Load LoadText(const std::string& path, std::string& text, std::string& why)
         why = std::strerror(errno);
         return Load::Unreadable;
     }
-    text.resize(static_cast<std::size_t>(kMaxFile) + 1);
-    in.read(text.data(), kMaxFile + 1);
+    // Read at every use: in pieces, so a small file costs little and an endless one is stopped.
+    char piece[4096];
+    while (in.read(piece, sizeof piece) || in.gcount() > 0)
+    {
+        text.append(piece, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxFile)
+        {
+            why = "it is larger than 1 MiB, not a settings file";
+            return Load::Unreadable;
+        }
+    }
     if (in.bad())
     {
         why = "reading it failed";
         return Load::Unreadable;
     }
-    if (in.gcount() > kMaxFile)
-    {
-        why = "it is larger than 1 MiB, not a settings file";
-        return Load::Unreadable;
-    }
-    text.resize(static_cast<std::size_t>(in.gcount()));
     return Load::Ok;
 }
 

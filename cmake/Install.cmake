@@ -1,0 +1,30 @@
+# Installing the Linux programs with their manual pages, and a Debian package of them.
+include(GNUInstallDirs)
+find_program(KD7X_HELP2MAN help2man)
+
+# The manual page of a program, made from its own --help and --version.
+function(kd7x_man_page program description)
+  if(NOT KD7X_HELP2MAN)
+    message(STATUS "help2man not found: no manual page for ${program}")
+    return()
+  endif()
+  set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+  add_custom_command(OUTPUT ${page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${KD7X_HELP2MAN} --no-info --name "${description}" --output ${page} $<TARGET_FILE:${program}>
+    DEPENDS ${program}
+    VERBATIM)
+  add_custom_target(${program}-man ALL DEPENDS ${page})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kd7x-update)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "KD7X upgrade tool team")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Flashes KD7X two-way radios over a serial port; with a simulated radio")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+include(CPack)
