@@ -28,24 +28,15 @@ struct Search
     HWND found;
 };
 
-BOOL CALLBACK FindOwned(HWND hwnd, LPARAM lParam)
-{
-    auto* search = reinterpret_cast<Search*>(lParam);
-    if (IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == search->owner && GetDlgItem(hwnd, search->childId))
-    {
-        search->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The message box has its text in control 0xFFFF; the tip window has 1002.
-BOOL CALLBACK FindUnowned(HWND hwnd, LPARAM lParam)
+// A visible dialog with the child control: the message box has its text in 0xFFFF, the tip window
+// 1002. With no owner asked for, any owner will do.
+BOOL CALLBACK FindDialog(HWND hwnd, LPARAM lParam)
 {
     auto* search = reinterpret_cast<Search*>(lParam);
     wchar_t cls[16] = {};
     GetClassNameW(hwnd, cls, 16);
-    if (IsWindowVisible(hwnd) && std::wstring(cls) == L"#32770" && GetDlgItem(hwnd, search->childId))
+    if (IsWindowVisible(hwnd) && std::wstring(cls) == L"#32770" && GetDlgItem(hwnd, search->childId) &&
+        (search->owner == nullptr || GetWindow(hwnd, GW_OWNER) == search->owner))
     {
         search->found = hwnd;
         return FALSE;
@@ -53,21 +44,16 @@ BOOL CALLBACK FindUnowned(HWND hwnd, LPARAM lParam)
     return TRUE;
 }
 
-HWND AnyBox()
+HWND Find(HWND owner, int childId)
 {
-    Search search{nullptr, 0xFFFF, nullptr};
-    EnumWindows(FindUnowned, reinterpret_cast<LPARAM>(&search));
+    Search search{owner, childId, nullptr};
+    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-HWND Owned(int childId)
-{
-    Search search{MainWindow(), childId, nullptr};
-    if (search.owner == nullptr)
-        return nullptr;
-    EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+HWND AnyBox() { return Find(nullptr, 0xFFFF); }
+
+HWND Owned(int childId) { return MainWindow() != nullptr ? Find(MainWindow(), childId) : nullptr; }
 
 std::wstring Text(HWND hwnd, int id)
 {
@@ -118,15 +104,16 @@ int main(int argc, char** argv)
         return WaitFor([] { return MainWindow() != nullptr && IsWindowVisible(MainWindow()); }, ms) ? 0 : 1;
     if (step == "click-update")
         return PostMessageW(GetDlgItem(MainWindow(), 1001), BM_CLICK, 0, 0) ? 0 : 1;
-    if (step == "wait-box")
+    if (step == "wait-box" || step == "wait-any-box")
     {
-        if (!WaitFor([] { return Owned(0xFFFF) != nullptr; }, ms))
+        const auto box = [&step] { return step == "wait-box" ? Owned(0xFFFF) : AnyBox(); };
+        if (!WaitFor([&] { return box() != nullptr; }, ms))
             return 1;
-        Print(Text(Owned(0xFFFF), 0xFFFF));
+        Print(Text(box(), 0xFFFF));
         return 0;
     }
-    if (step == "close-box")
-        return PostMessageW(GetDlgItem(Owned(0xFFFF), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
+    if (step == "close-box" || step == "close-any-box")
+        return PostMessageW(GetDlgItem(step == "close-box" ? Owned(0xFFFF) : AnyBox(), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
     if (step == "wait-tip" && argc > 3)
     {
         wchar_t prefix[256] = {};
@@ -158,15 +145,6 @@ int main(int argc, char** argv)
         return PostMessageW(MainWindow(), WM_CLOSE, 0, 0) ? 0 : 1;
     if (step == "wait-gone")
         return WaitFor([] { return MainWindow() == nullptr; }, ms) ? 0 : 1;
-    if (step == "wait-any-box")
-    {
-        if (!WaitFor([] { return AnyBox() != nullptr; }, ms))
-            return 1;
-        Print(Text(AnyBox(), 0xFFFF));
-        return 0;
-    }
-    if (step == "close-any-box")
-        return PostMessageW(GetDlgItem(AnyBox(), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
     if (step == "click-cancel")
         return PostMessageW(GetDlgItem(Owned(1002), IDCANCEL), BM_CLICK, 0, 0) ? 0 : 1;
     if (step == "answer-box" && argc > 2)

@@ -91,53 +91,6 @@ TEST(Transfer, StopRequestEndsBeforeTheNextBlock)
     EXPECT_EQ(quiet.m_writeCalls, 0);
 }
 
-TEST(Transfer, RadioFaultsSurvivedWithDefaultRetries)
-{
-    CSettingsFile settings;
-    RadioFaults faults;
-    faults.nakRate = 0.1;
-    faults.dropRate = 0.05;
-    faults.garbleRate = 0.05;
-    faults.cBeforeAck = true;
-    faults.splitAckC = true;
-    faults.seed = 7;
-    CFakeRadioPort port(faults);
-    CTestEngine engine;
-    const auto image = RandomImage(40 * 1024, 5);
-    ASSERT_TRUE(SendImage(engine, port, 1, image, L"app.bin")) << FormatSummaryText(port.m_radio);
-    EXPECT_EQ(port.m_radio.Images().at(0).data, image);
-    EXPECT_GT(port.m_radio.Resends(), 0);
-    EXPECT_TRUE(port.m_radio.Violations().empty()) << FormatSummaryText(port.m_radio);
-}
-
-TEST(Transfer, FailuresEndTheImage)
-{
-    CSettingsFile settings;
-    CTestEngine engine;
-    {
-        RadioFaults faults;
-        faults.firstEotAck = true;
-        CFakeRadioPort port(faults);
-        EXPECT_FALSE(SendImage(engine, port, 1, RandomImage(100, 6), L"a.bin"));
-        long eots = std::count(port.m_written.begin(), port.m_written.end(), std::vector<char>{Y::EOT});
-        EXPECT_EQ(eots, 10) << "the first EOT uses all its attempts";
-    }
-    {
-        RadioFaults faults;
-        faults.vanishAfter = 2;
-        CFakeRadioPort port(faults);
-        EXPECT_FALSE(SendImage(engine, port, 1, RandomImage(8000, 6), L"a.bin"));
-        EXPECT_EQ(port.m_written.size(), 1u + 1u + 3u) << "no retries once the device has gone";
-    }
-    {
-        RadioFaults faults;
-        faults.ignoreSelect = true;
-        CFakeRadioPort port(faults);
-        EXPECT_FALSE(engine.HostSelectImage(&port, 1));
-        EXPECT_EQ(port.m_writeCalls, 10);
-    }
-}
-
 TEST(RadioReceiver, HeadersItCannotUseAreViolationsNotCrashes)
 {
     for (const std::string size : {"99999999999999999999", "9223372036854775807", "", "12a"})

@@ -60,45 +60,37 @@ TEST(UpgradeRunPty, NoImageIsReportedOnlyAfterTheMenu)
     EXPECT_EQ(run.StopRadio().AnswersSent(), 0);
 }
 
-TEST(UpgradeRunPty, RadioThatNeverShowsItsMenu)
-{
-    RadioSimOptions options;
-    options.noMenu = true;
-    PtyRun run(options, "[Device]\ntimeout=100\nlistenInterval=10\nListenUpdateRetry=2\n");
-    const auto result = run.Run(run.Image("a.bin", 100, 1), L"");
-    EXPECT_EQ(result.outcome, UpgradeOutcome::ModeNotSeen);
-    EXPECT_FALSE(result.cancelled);
-    EXPECT_TRUE(result.message.empty()) << "the wait ends silently";
-    EXPECT_FALSE(run.m_port->IsOpen());
-    EXPECT_EQ(run.StopRadio().AnswersSent(), 0);
-}
-
-TEST(UpgradeRunPty, RadioFaultsEndTheRunWithTheirOwnText)
+TEST(UpgradeRunPty, RadioFaultsEndTheRunWithTheirOwnTextAndThePortClosed)
 {
     struct Case
     {
         const char* name;
-        RadioFaults faults;
-        UpgradeOutcome outcome;
-        const wchar_t* message;
-    };
-    RadioFaults ignoreSelect;
-    ignoreSelect.ignoreSelect = true;
-    RadioFaults firstEotAck;
-    firstEotAck.firstEotAck = true;
-    for (const Case& c :
-         {Case{"selection not answered", ignoreSelect, UpgradeOutcome::HostNotResponding, L"Host not responding"},
-          Case{"first EOT answered ACK", firstEotAck, UpgradeOutcome::UnableToWrite, L"unable to write to host"}})
-    {
         RadioSimOptions options;
-        options.faults = c.faults;
-        PtyRun run(options, "[Device]\ntimeout=50\nlistenInterval=10\nWriteDataFrameInterval=5\n"
-                            "WriteDataFrameRetry=3\n");
-        const auto result = run.Run(run.Image("a.bin", 1500, 1), L"");
+        UpgradeOutcome outcome;
+        const wchar_t* message; // empty: the wait ends silently
+        bool portGone;
+    };
+    std::vector<Case> cases(4);
+    cases[0] = {"no menu", {}, UpgradeOutcome::ModeNotSeen, L"", false};
+    cases[0].options.noMenu = true;
+    cases[1] = {"selection not answered", {}, UpgradeOutcome::HostNotResponding, L"Host not responding", false};
+    cases[1].options.faults.ignoreSelect = true;
+    cases[2] = {"first EOT answered ACK", {}, UpgradeOutcome::UnableToWrite, L"unable to write to host", false};
+    cases[2].options.faults.firstEotAck = true;
+    cases[3] = {"vanished", {}, UpgradeOutcome::UnableToWrite, L"unable to write to host", true};
+    cases[3].options.faults.vanishAfter = 3;
+    for (const Case& c : cases)
+    {
+        PtyRun run(c.options, "[Device]\ntimeout=50\nlistenInterval=10\nWriteDataFrameInterval=5\n"
+                              "WriteDataFrameRetry=3\nListenUpdateRetry=2\n");
+        const auto result = run.Run(run.Image("a.bin", 5000, 1), L"");
         EXPECT_EQ(result.outcome, c.outcome) << c.name;
         EXPECT_EQ(result.message, c.message) << c.name;
+        EXPECT_EQ(result.portGone, c.portGone) << c.name;
+        EXPECT_FALSE(result.cancelled) << c.name;
         EXPECT_FALSE(run.m_view.m_portOpenAtOutcome) << c.name << ": errors are shown with the port closed";
         EXPECT_EQ(run.m_view.m_results.size(), 1u) << c.name;
+        EXPECT_FALSE(run.m_port->IsOpen()) << c.name;
     }
 }
 
@@ -121,50 +113,7 @@ TEST(UpgradeRunPty, NakDropGarbleAndSplitAnswersAreSurvived)
     EXPECT_EQ(radio.Images()[0].data, FileBytes(app));
 }
 
-TEST(UpgradeRunPty, VanishingDeviceFailsAtOnceAndANewPortWorks)
-{
-    RadioSimOptions options;
-    options.faults.vanishAfter = 3;
-    PtyRun run(options);
-    const auto app = run.Image("app.bin", 10 * 1024, 5);
-    const auto result = run.Run(app, L"");
-    EXPECT_EQ(result.outcome, UpgradeOutcome::UnableToWrite);
-    EXPECT_NE(result.detail.find(L"gone"), std::wstring::npos);
-    EXPECT_FALSE(run.m_port->IsOpen());
-
-    PtyRun next;
-    EXPECT_EQ(next.Run(app, L"").outcome, UpgradeOutcome::Success);
-}
-
-TEST(UpgradeRunPty, CancelWhileWaitingOrWritingReleasesThePort)
-{
-    {
-        RadioSimOptions options;
-        options.noMenu = true;
-        PtyRun run(options);
-        run.m_view.m_stopWhen = [](const std::wstring&, int done, int total) { return done == total - 2; };
-        const auto result = run.Run(run.Image("a.bin", 100, 1), L"");
-        EXPECT_EQ(result.outcome, UpgradeOutcome::ModeNotSeen);
-        EXPECT_TRUE(result.cancelled);
-        CTermiosSerialPort again;
-        EXPECT_NO_THROW(again.Open(run.Device().c_str(), 115200, 0, 8, 0, FlowNone, TRUE));
-    }
-    {
-        PtyRun run;
-        run.m_view.m_stopWhen = [](const std::wstring& caption, int done, int) {
-            return caption == kCaptionWriting && done == 4;
-        };
-        const auto result = run.Run(run.Image("a.bin", 8000, 1), L"");
-        EXPECT_EQ(result.outcome, UpgradeOutcome::UnableToWrite);
-        EXPECT_TRUE(result.cancelled);
-        EXPECT_EQ(result.message, L"unable to write to host");
-        run.m_view.m_stopWhen = nullptr;
-        EXPECT_EQ(run.Run(run.Image("b.bin", 3000, 2), L"").outcome, UpgradeOutcome::Success)
-            << "the port is free for the next run";
-    }
-}
-
-TEST(UpgradeRunPty, PortProblemsAreSerialErrorsWithAClearText)
+TEST(UpgradeRunPty, APortHeldByAnotherProgramIsASerialErrorWithAClearText)
 {
     PtyRun run;
     const auto app = run.Image("a.bin", 100, 1);
@@ -197,13 +146,6 @@ TEST(UpgradeRunPty, PortProblemsAreSerialErrorsWithAClearText)
     close(release[1]);
     close(ready[0]);
     waitpid(child, nullptr, 0);
-
-    UpgradeRequest missing = MakeRequest("", L"/dev/no-such-radio", app, L"");
-    CRecordingView view;
-    const auto gone = RunUpgrade(missing, view, [] { return std::make_shared<CTermiosSerialPort>(); });
-    EXPECT_EQ(gone.outcome, UpgradeOutcome::SerialError);
-    EXPECT_EQ(gone.error, ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(gone.message, L"No such device: /dev/no-such-radio");
 }
 
 TEST(UpgradeRunPty, FolderOrEndlessImageEndsBeforeThePortIsOpened)

@@ -10,75 +10,46 @@
 
 #include <gtest/gtest.h>
 
-namespace
+TEST(FindImageFile, NewestFileOfFittingSizeForEachField)
 {
-void MakeFile(const CTempDir& dir, const std::string& name, std::size_t size, int secondsAgo)
-{
-    WriteBytes(dir.File(name), std::vector<char>(size, 'x'));
-    std::filesystem::last_write_time(dir.Path() / name,
-                                     std::filesystem::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
-}
-
-std::string Found(const CImageCandidates& c, std::uintmax_t lower, std::uintmax_t upper)
-{
-    return c.Find(lower, upper).filename().string();
-}
-} // namespace
-
-TEST(FindImageFile, NewestFittingFileForEachField)
-{
-    CTempDir dir;
-    MakeFile(dir, "app.bin", 450000, 100);
-    MakeFile(dir, "data.bin", 60000, 90);
-    MakeFile(dir, "IMAGE.BIN", 450000, 1);
-    MakeFile(dir, "app.hex", 450000, 1);
-    std::filesystem::create_directory(dir.Path() / "folder.bin");
-    CImageCandidates candidates;
-    ASSERT_TRUE(candidates.Scan(dir.Path()));
-    EXPECT_EQ(Found(candidates, 400000, 512000), "app.bin");
-    EXPECT_EQ(Found(candidates, 50000, 70000), "data.bin");
-
-    MakeFile(dir, "app2.bin", 450001, 10);
-    CImageCandidates later;
-    later.Scan(dir.Path());
-    EXPECT_EQ(Found(later, 400000, 512000), "app2.bin") << "the newer file wins";
-    EXPECT_EQ(Found(candidates, 400000, 512000), "app.bin") << "one scan serves both searches";
-}
-
-TEST(FindImageFile, FilesOfTheSameTimeAreAllCandidates)
-{
-    CTempDir dir;
-    const auto when = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(50);
-    for (const auto& [name, size] : {std::make_pair("app.bin", 450000), std::make_pair("rcdb.bin", 60000)})
+    struct File
     {
-        WriteBytes(dir.File(name), std::vector<char>(static_cast<std::size_t>(size), 'x'));
-        std::filesystem::last_write_time(dir.Path() / name, when);
+        const char* name;
+        std::size_t size;
+        int secondsAgo;
+    };
+    struct Case
+    {
+        std::vector<File> files;
+        const char *app, *rcdb; // what each field gets
+    };
+    const std::vector<Case> cases{
+        {{{"app.bin", 450000, 100}, {"data.bin", 60000, 90}, {"IMAGE.BIN", 450000, 1}, {"app.hex", 450000, 1}},
+         "app.bin",
+         "data.bin"},
+        {{{"app.bin", 450000, 100}, {"app2.bin", 450001, 10}, {"rcdb.bin", 60000, 100}}, "app2.bin", "rcdb.bin"},
+        // Two images copied in one tick are both found.
+        {{{"app.bin", 450000, 50}, {"rcdb.bin", 60000, 50}}, "app.bin", "rcdb.bin"},
+        {{{"a.bin", 400000, 40}, {"b.bin", 512000, 30}, {"c.bin", 50000, 20}, {"d.bin", 70000, 10}}, "", ""},
+    };
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (const auto& c : cases)
+    {
+        CTempDir dir;
+        std::filesystem::create_directory(dir.Path() / "folder.bin");
+        for (const File& f : c.files)
+        {
+            WriteBytes(dir.File(f.name), std::vector<char>(f.size, 'x'));
+            std::filesystem::last_write_time(dir.Path() / f.name, now - std::chrono::seconds(f.secondsAgo));
+        }
+        CImageCandidates candidates;
+        ASSERT_TRUE(candidates.Scan(dir.Path()));
+        EXPECT_EQ(candidates.Find(400000, 512000).filename().string(), c.app);
+        EXPECT_EQ(candidates.Find(50000, 70000).filename().string(), c.rcdb);
     }
-    CImageCandidates candidates;
-    candidates.Scan(dir.Path());
-    EXPECT_EQ(Found(candidates, 400000, 512000), "app.bin");
-    EXPECT_EQ(Found(candidates, 50000, 70000), "rcdb.bin");
-}
-
-TEST(FindImageFile, BoundsAreExcluded)
-{
-    CTempDir dir;
-    MakeFile(dir, "a.bin", 400000, 40);
-    MakeFile(dir, "b.bin", 512000, 30);
-    MakeFile(dir, "c.bin", 50000, 20);
-    MakeFile(dir, "d.bin", 70000, 10);
-    CImageCandidates candidates;
-    candidates.Scan(dir.Path());
-    EXPECT_EQ(Found(candidates, 400000, 512000), "");
-    EXPECT_EQ(Found(candidates, 50000, 70000), "");
-}
-
-TEST(FindImageFile, MissingFolderFailsQuietly)
-{
-    CTempDir dir;
-    CImageCandidates candidates;
-    EXPECT_FALSE(candidates.Scan(dir.Path() / "missing"));
-    EXPECT_TRUE(candidates.Find(0, 1000000).empty());
+    CImageCandidates missing;
+    EXPECT_FALSE(missing.Scan("/no/such/folder"));
+    EXPECT_TRUE(missing.Find(0, 1000000).empty());
 }
 
 TEST(DialogText, TraceIsCutOnlyForTextLines)

@@ -72,15 +72,6 @@ TEST(SettingsWrite, CreatesUpdatesAndKeepsOtherLines)
     const std::string content = fresh.Content();
     EXPECT_LT(content.find("port=3"), content.find("app_bin_file="));
     EXPECT_LT(content.find("app_bin_file="), content.find("rcdb_bin_file=/img/r.bin"));
-
-    CSettingsFile existing("; bench 4\n[Device]\ntimeout=500\nport=1\n[Other]\nkeep=yes\n");
-    WriteSettingString("port", "9");
-    const std::string after = existing.Content();
-    EXPECT_NE(after.find("; bench 4"), std::string::npos);
-    EXPECT_NE(after.find("timeout=500"), std::string::npos);
-    EXPECT_NE(after.find("keep=yes"), std::string::npos);
-    EXPECT_EQ(ReadSettingInt("port", 1), 9);
-    EXPECT_EQ(after.find("port=1"), std::string::npos);
 }
 
 TEST(IniText, ReadsAsThePrivateProfileFunctionsAndEditsOneLine)

@@ -4,7 +4,6 @@
 #include "platform/Text.h"
 #include "app/UpgradeRun.h"
 #include "serial/SerialException.h"
-#include "serial/SerialLink.h"
 #include "serial/win32/ComPortList.h"
 #include "serial/win32/SerialPort.h"
 
@@ -13,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 
 namespace
@@ -64,87 +62,33 @@ TEST_F(Win32Port, MissingPortThrowsTheCreateFileCodeAndStaysClosed)
     EXPECT_EQ(port.m_hComm, INVALID_HANDLE_VALUE);
 }
 
-TEST_F(Win32Port, OpensWithTheRunSettingsAndTimesOutOnASilentRadio)
-{
-    CpsSerialPort port;
-    ASSERT_TRUE(port.Open(m_com, 115200, 0, 8, 0, FlowNone, TRUE));
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    ASSERT_TRUE(port.GetState(dcb));
-    EXPECT_EQ(dcb.BaudRate, 115200u);
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, 0);
-    EXPECT_EQ(dcb.StopBits, 0);
-
-    COMMTIMEOUTS set{};
-    port.GetTimeouts(set);
-    set.ReadTotalTimeoutConstant = 300;
-    set.WriteTotalTimeoutConstant = 300;
-    set.ReadTotalTimeoutMultiplier = 0;
-    set.WriteTotalTimeoutMultiplier = 0;
-    port.SetTimeouts(set);
-    COMMTIMEOUTS got{};
-    port.GetTimeouts(got);
-    EXPECT_EQ(got.ReadTotalTimeoutConstant, 300u);
-    EXPECT_EQ(got.WriteTotalTimeoutConstant, 300u);
-    EXPECT_FALSE(port.GetDevicePath().empty());
-
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::vector<char> answer;
-    // The radio shows its menu once the port opens; take it, then the line is silent.
-    Sleep(400);
-    ReadSerialAvailable(&port, event, answer);
-    answer.clear();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ReadSerialAvailable(&port, event, answer), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
-    EXPECT_TRUE(answer.empty());
-    CloseHandle(event);
-    port.Close();
-    port.Close();
-    EXPECT_EQ(port.m_hComm, INVALID_HANDLE_VALUE);
-}
-
 // A pseudo-terminal forces 8 bits without parity, so only the stop bits show what the device kept;
 // the parity rule is the same code, tested on its own with the other open settings.
-TEST_F(Win32Port, StopBitsThreeKeepTheDevicesSetting)
+TEST_F(Win32Port, OpensWithTheRunSettingsAndKeepsWhatOutOfRangeValuesLeave)
 {
     CpsSerialPort port;
-    ASSERT_TRUE(port.Open(m_com, 9600, 0, 8, 2, FlowNone, TRUE));
+    ASSERT_TRUE(port.Open(m_com, 115200, 0, 8, 2, FlowNone, TRUE));
     ASSERT_TRUE(port.Open(m_com, 9600, 5, 8, 3, FlowNone, TRUE)) << "the second Open closes the first handle";
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     ASSERT_TRUE(port.GetState(dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.ByteSize, 8);
     EXPECT_EQ(dcb.StopBits, 2);
     ASSERT_TRUE(port.Open(m_com, 115200, 0, 8, 0, FlowXonXoff, TRUE));
     ASSERT_TRUE(port.GetState(dcb));
     EXPECT_EQ(dcb.XonChar, 0x11);
     EXPECT_EQ(dcb.XoffChar, 0x13);
     EXPECT_EQ(dcb.fInX, 1u);
-    ASSERT_TRUE(port.Open(m_com, 115200, 0, 8, 0, FlowNone, TRUE));
-}
-
-TEST_F(Win32Port, WholeUpgradeReachesTheRadioIntact)
-{
-    CTempDir dir;
-    CSettingsFile settings("[Device]\ntimeout=300\nlistenInterval=10\nWriteDataFrameInterval=5\n");
-    const auto app = RandomImage(9 * 1024 + 7, 21);
-    const auto rcdb = RandomImage(2500, 22);
-    WriteBytes(dir.File("app.bin"), app);
-    WriteBytes(dir.File("rcdb.bin"), rcdb);
-    auto port = std::make_shared<CpsSerialPort>();
-    CNullView view;
-    const std::string appPath = dir.File("app.bin");
-    const std::string rcdbPath = dir.File("rcdb.bin");
-    UpgradeRequest request =
-        MakeRequest(std::to_string(m_com), ComDevice(m_com), NarrowToWide(appPath), NarrowToWide(rcdbPath));
-    const auto result = RunUpgrade(request, view, [port] { return port; });
-    EXPECT_EQ(result.outcome, UpgradeOutcome::Success);
-    EXPECT_EQ(port->m_hComm, INVALID_HANDLE_VALUE);
-    const std::string received = std::getenv("KD7X_RECEIVED");
-    EXPECT_EQ(ReadBytes(received + "\\app.bin"), app);
-    EXPECT_EQ(ReadBytes(received + "\\rcdb.bin"), rcdb);
-    EXPECT_EQ(ReadSettingInt("port", 1), m_com);
+    COMMTIMEOUTS set{0, 0, 300, 0, 300};
+    port.SetTimeouts(set);
+    COMMTIMEOUTS got{};
+    port.GetTimeouts(got);
+    EXPECT_EQ(got.ReadTotalTimeoutConstant, 300u);
+    EXPECT_FALSE(port.GetDevicePath().empty());
+    port.Close();
+    port.Close();
+    EXPECT_EQ(port.m_hComm, INVALID_HANDLE_VALUE);
 }
 
 TEST_F(Win32Port, VanishingRadioEndsTheRunWithAFailureAndReleasesThePort)
@@ -156,10 +100,9 @@ TEST_F(Win32Port, VanishingRadioEndsTheRunWithAFailureAndReleasesThePort)
     CNullView view;
     const std::string appPath = dir.File("app.bin");
     UpgradeRequest request = MakeRequest("", ComDevice(m_vanish), NarrowToWide(appPath), L"");
-    const auto start = std::chrono::steady_clock::now();
     const auto result = RunUpgrade(request, view, [port] { return port; });
     EXPECT_EQ(result.outcome, UpgradeOutcome::UnableToWrite);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "no hang";
+    EXPECT_TRUE(result.portGone) << "the command line's exit code 3";
     EXPECT_EQ(port->m_hComm, INVALID_HANDLE_VALUE);
 }
 
