@@ -35,19 +35,7 @@ std::string Trimmed(const std::string& text, std::size_t begin, std::size_t end)
     return text.substr(begin, end - begin);
 }
 
-bool SameName(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-    {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if ((x >= 'A' && x <= 'Z' ? x + 32 : x) != (y >= 'A' && y <= 'Z' ? y + 32 : y))
-            return false;
-    }
-    return true;
-}
+bool SameName(const std::string& a, const std::string& b) { return IniName(a) == IniName(b); }
 
 // A section header gives its name; anything else gives false.
 bool SectionName(const std::string& text, const Line& line, std::string& name)
@@ -96,6 +84,16 @@ bool FindKeyLine(const std::string& text, const std::string& section, const std:
     return false;
 }
 } // namespace
+
+std::string IniName(std::string name)
+{
+    for (char& c : name)
+    {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return name;
+}
 
 bool FindIniValue(const std::string& text, const std::string& section, const std::string& key, std::string& value)
 {

@@ -5,6 +5,9 @@
 
 #include <string>
 
+// A section or key name as the file compares it: ASCII letters in lower case.
+std::string IniName(std::string name);
+
 // The value of key in the first section of that name that holds it; false when there is none.
 bool FindIniValue(const std::string& text, const std::string& section, const std::string& key, std::string& value);
 

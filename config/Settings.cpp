@@ -1,9 +1,9 @@
 #include "config/Settings.h"
 
+#include "config/IniText.h"
 #include "config/SettingsFile.h"
 #include "platform/Text.h"
 
-#include <algorithm>
 #include <map>
 
 namespace
@@ -12,17 +12,8 @@ std::wstring g_moduleDir;
 std::wstring g_moduleName;
 std::string g_iniOverride;
 
-// Names as the file treats them: without regard to case.
-struct NoCase
-{
-    bool operator()(const std::string& a, const std::string& b) const
-    {
-        const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [&](char x, char y) { return lower(x) < lower(y); });
-    }
-};
-std::map<std::string, std::optional<int>, NoCase> g_overrides;
+// By name as the file treats it: without regard to case.
+std::map<std::string, std::optional<int>> g_overrides;
 } // namespace
 
 void SetModulePaths(const std::wstring& moduleDir, const std::wstring& moduleName)
@@ -44,13 +35,13 @@ std::string GetIniPath()
     return WideToNarrow(g_moduleDir + g_moduleName + L".ini");
 }
 
-void SetSettingOverride(const std::string& key, std::optional<int> value) { g_overrides[key] = value; }
+void SetSettingOverride(const std::string& key, std::optional<int> value) { g_overrides[IniName(key)] = value; }
 
 void ClearSettingOverrides() { g_overrides.clear(); }
 
 int ReadSettingInt(const char* key, int defaultValue)
 {
-    const auto it = g_overrides.find(key);
+    const auto it = g_overrides.find(IniName(key));
     if (it != g_overrides.end())
         return it->second.value_or(defaultValue);
     return ReadSettingFileInt(key, defaultValue);
