@@ -323,13 +323,14 @@ int Flash(Options& options)
         simulated->Stop();
         for (std::size_t i = 0; i < reports.size(); ++i)
         {
+            const std::string prefix = reports.size() > 1 ? "[" + reports[i].port + "] " : "";
             if (!options.quiet)
-                std::cerr << (reports.size() > 1 ? "[" + reports[i].port + "] " : "") << simulated->SummaryText(i);
+                std::cerr << prefix << simulated->SummaryText(i);
             reports[i].imagesDiffer =
                 reports[i].result.outcome == UpgradeOutcome::Success && !simulated->Holds(i, paths);
             reports[i].radioJson = simulated->SummaryJson(i);
             if (!options.quiet && reports[i].result.outcome == UpgradeOutcome::Success && !reports[i].imagesDiffer)
-                std::cerr << "the simulated radio holds every image byte for byte" << std::endl;
+                std::cerr << prefix << "the simulated radio holds every image byte for byte" << std::endl;
         }
     }
     removeSamples();
