@@ -22,30 +22,6 @@ bool SendImage(CTestEngine& engine, CFakeRadioPort& port, int code, const std::v
 }
 } // namespace
 
-TEST(Transfer, TwoImagesReachAStrictRadioIntact)
-{
-    CSettingsFile settings;
-    CFakeRadioPort port;
-    port.m_pendingWrites = true;
-    CTestEngine engine;
-    const auto app = RandomImage(300 * 1024 + 77, 1);
-    const auto rcdb = RandomImage(60000, 2);
-    ASSERT_TRUE(SendImage(engine, port, 1, app, L"app.bin"));
-    ASSERT_TRUE(SendImage(engine, port, 2, rcdb, L"rcdb.bin"));
-    ASSERT_TRUE(engine.HostWriteLocation(&port));
-
-    const auto& radio = port.m_radio;
-    EXPECT_TRUE(radio.Violations().empty()) << FormatSummaryText(radio);
-    ASSERT_EQ(radio.Images().size(), 2u);
-    EXPECT_EQ(radio.Images()[0].code, 1);
-    EXPECT_EQ(radio.Images()[0].name, "app.bin");
-    EXPECT_EQ(radio.Images()[0].data, app);
-    EXPECT_EQ(radio.Images()[1].code, 2);
-    EXPECT_EQ(radio.Images()[1].data, rcdb);
-    EXPECT_TRUE(radio.WriteCommandSeen());
-    EXPECT_EQ(radio.Resends(), 0);
-}
-
 TEST(Transfer, ProgressBeforeEveryFrame)
 {
     CSettingsFile settings;

@@ -12,33 +12,25 @@
 #include <memory>
 #include <string>
 
-// Records what a front end would show; can ask to stop at a chosen progress call.
-class CRecordingView : public IUpgradeView
+// Records what a front end would show.
+class CRecordingView : public CNullView
 {
 public:
     void OnTraceText(const std::vector<char>& bytes) override { m_text.append(bytes.begin(), bytes.end()); }
-    void OnTraceHex(const std::vector<char>&) override { ++m_answers; }
-    bool OnProgress(const std::wstring& caption, int done, int total, bool) override
+    bool OnProgress(const std::wstring& caption, int, int, bool) override
     {
         m_captions.push_back(caption);
-        return m_stopWhen && m_stopWhen(caption, done, total);
+        return false;
     }
-    void OnImageStart(int image, const std::wstring&, int, std::size_t) override { m_images.push_back(image); }
-    bool OnWriteProgress(int, int) override { return false; }
-    void OnProgressEnd() override { ++m_ends; }
     void ShowOutcome(const UpgradeResult& result) override
     {
         m_results.push_back(result);
         m_portOpenAtOutcome = m_probe && m_probe();
     }
 
-    std::function<bool(const std::wstring&, int, int)> m_stopWhen;
     std::function<bool()> m_probe;
     std::string m_text;
-    int m_answers = 0;
-    int m_ends = 0;
     std::vector<std::wstring> m_captions;
-    std::vector<int> m_images;
     std::vector<UpgradeResult> m_results;
     bool m_portOpenAtOutcome = false;
 };

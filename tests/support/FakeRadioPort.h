@@ -135,18 +135,14 @@ public:
             SetLastError(ERROR_GEN_FAILURE);
             return FALSE;
         }
-        if (m_current.empty() && !m_pieces.empty())
-        {
-            m_current.assign(m_pieces.front().begin(), m_pieces.front().end());
-            m_pieces.pop_front();
-            // The first byte of a piece arrives while the request waits; the rest is queued.
-            m_readPending = true;
-            m_readTarget = static_cast<char*>(buffer);
-            SetLastError(ERROR_IO_PENDING);
-            return FALSE;
-        }
         if (m_current.empty())
         {
+            // The first byte of a piece arrives while the request waits; the rest is queued.
+            if (!m_pieces.empty())
+            {
+                m_current.assign(m_pieces.front().begin(), m_pieces.front().end());
+                m_pieces.pop_front();
+            }
             m_readPending = true;
             m_readTarget = static_cast<char*>(buffer);
             SetLastError(ERROR_IO_PENDING);

@@ -103,11 +103,4 @@ TEST(Logging, UncreatableFileGivesNoLoggerAndAReason)
     EXPECT_EQ(CreateAppLogger((dir.Path() / "blocker" / "KD7XUpdateTool.log").string(), &error), nullptr);
     EXPECT_NE(error.find("KD7XUpdateTool.log"), std::string::npos) << error;
     EXPECT_EQ(spdlog::get(kAppLoggerName), nullptr);
-
-    // Engine log points find no logger and carry on.
-    CFakeRadioPort port;
-    port.m_responder = [](const std::vector<char>&) { return std::vector<RadioAnswer>{}; };
-    CTestEngine engine;
-    CSettingsFile settings("[Device]\nWriteDataFrameRetry=1\n");
-    EXPECT_FALSE(engine.HostWriteFrameAck(&port, {0x02}));
 }
