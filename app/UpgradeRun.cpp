@@ -19,6 +19,7 @@ const char* const kHostNotResponding = "Host not responding";
 const char* const kUnableToWrite = "unable to write to host";
 const wchar_t* const kNoData = L"no data can be written!";
 const wchar_t* const kSuccess = L"The host writes successfully";
+constexpr DWORD kZeroTimeoutWriteMs = 1000;
 
 bool PathExists(const std::wstring& path)
 {
@@ -87,6 +88,7 @@ void ProbePort(ISerialPort& port, UpgradeResult& result)
         wchar_t text[512];
         e.GetErrorMessage(text, 512);
         result.detail = text;
+        result.error = e.m_dwError;
         result.portGone = true;
     }
 }
@@ -259,7 +261,9 @@ bool LoadImages(const UpgradeRequest& request, std::vector<UpgradeImage>& images
     return true;
 }
 
-UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, const PortFactory& makePort)
+namespace
+{
+UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortFactory& makePort)
 {
     UpgradeResult result;
     if (request.saveSettings)
@@ -300,10 +304,11 @@ UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, cons
         port->GetTimeouts(timeouts);
         timeouts.ReadTotalTimeoutMultiplier = 0;
         timeouts.WriteTotalTimeoutMultiplier = 0;
-        // A read time-out of 0 would wait for ever on a silent radio, or return at once without
-        // a byte; the shortest window that still ends is taken instead.
+        // A time-out of 0 would let a read wait for ever on a silent radio, or return at once
+        // without a byte, and a write wait for ever on a radio that stopped reading: reads take
+        // the shortest window that still ends, writes a bound far above a frame's time on the line.
         timeouts.ReadTotalTimeoutConstant = timeout == 0 ? 1 : timeout;
-        timeouts.WriteTotalTimeoutConstant = timeout;
+        timeouts.WriteTotalTimeoutConstant = timeout == 0 ? kZeroTimeoutWriteMs : timeout;
         port->SetTimeouts(timeouts);
         DWORD errors = 0;
         BOOL (ISerialPort::*clearInto)(DWORD&) = &ISerialPort::ClearError; // the two forms overload
@@ -370,4 +375,31 @@ UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, cons
         fail(UpgradeOutcome::UnableToWrite, NarrowToWide(kUnableToWrite));
     }
     return result;
+}
+} // namespace
+
+UpgradeResult RunUpgrade(const UpgradeRequest& request, IUpgradeView& view, const PortFactory& makePort)
+{
+    try
+    {
+        return Run(request, view, makePort);
+    }
+    catch (const std::exception& e)
+    {
+        // Thrown outside the port's part (settings, images, the view): the port, if any, closed
+        // as its owner went; still an outcome, never the end of the program.
+        UpgradeResult result;
+        result.outcome = UpgradeOutcome::UnableToWrite;
+        result.message = NarrowToWide(kUnableToWrite);
+        result.detail = NarrowToWide(e.what());
+        try
+        {
+            view.OnProgressEnd();
+            view.ShowOutcome(result);
+        }
+        catch (const std::exception&)
+        {
+        }
+        return result;
+    }
 }

@@ -48,8 +48,14 @@ void CConsole::Redraw()
     for (std::size_t i = 0; i < m_progress.size(); ++i)
     {
         std::string line = Prefixed(i, m_progress[i]);
+        // Cut to the terminal, never inside a UTF-8 character.
         if (line.size() > width)
-            line.resize(width);
+        {
+            std::size_t cut = width;
+            while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+                --cut;
+            line.resize(cut);
+        }
         m_out << "\r\x1b[K" << line << "\n";
     }
     m_drawn = m_progress.size();

@@ -1,10 +1,12 @@
 #include "cli/Flash.h"
 
 #include "cli/RadioView.h"
+#include "platform/Text.h"
 
 #include <spdlog/spdlog.h>
 
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace
@@ -28,8 +30,8 @@ void LogEnd(const RadioJob& job, const RadioReport& report)
     if (!log)
         return;
     const UpgradeResult& r = report.result;
-    std::string text =
-        std::string("run end: ") + OutcomeName(r.outcome) + " (exit " + std::to_string(ExitCodeFor(report)) + ")";
+    std::string text = std::string("run end: ") + ExitName(ExitCodeFor(report)) + " (exit " +
+                       std::to_string(ExitCodeFor(report)) + ")";
     if (r.outcome != UpgradeOutcome::Success && !r.stage.empty())
         text += " at " + (r.stage == "block" ? "block " + std::to_string(r.block) : r.stage);
     char seconds[32];
@@ -39,8 +41,19 @@ void LogEnd(const RadioJob& job, const RadioReport& report)
     log->flush();
 }
 
+RadioReport Failed(const RadioJob& job, const std::string& why)
+{
+    RadioReport report;
+    report.port = job.port;
+    report.result.outcome = UpgradeOutcome::UnableToWrite;
+    report.result.message = L"unable to write to host";
+    report.result.detail = NarrowToWide(why);
+    return report;
+}
+
 RadioReport FlashOne(const RadioJob& job, std::size_t index, const std::vector<ImageReport>& images, CConsole& console,
                      const std::atomic<bool>& cancel, const FlashOptions& options, const PortFactory& makePort)
+try
 {
     LogStart(job, images);
     const auto start = std::chrono::steady_clock::now();
@@ -53,6 +66,11 @@ RadioReport FlashOne(const RadioJob& job, std::size_t index, const std::vector<I
     report.sendingSeconds = view.SendingSeconds();
     LogEnd(job, report);
     return report;
+}
+catch (const std::exception& e)
+{
+    // A radio's thread never ends the program: its port closed with its run.
+    return Failed(job, e.what());
 }
 } // namespace
 
@@ -68,7 +86,18 @@ std::vector<RadioReport> FlashRadios(const std::vector<RadioJob>& jobs, const st
     }
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < jobs.size(); ++i)
-        threads.emplace_back([&, i] { reports[i] = FlashOne(jobs[i], i, images, console, cancel, options, makePort); });
+    {
+        try
+        {
+            threads.emplace_back(
+                [&, i] { reports[i] = FlashOne(jobs[i], i, images, console, cancel, options, makePort); });
+        }
+        catch (const std::system_error& e)
+        {
+            // The system gives no more threads: this radio is not touched, the others go on.
+            reports[i] = Failed(jobs[i], std::string("cannot start its thread: ") + e.what());
+        }
+    }
     for (auto& thread : threads)
         thread.join();
     return reports;

@@ -55,24 +55,30 @@ int CombinedExitCode(const std::vector<RadioReport>& radios)
     return first;
 }
 
-const char* OutcomeName(UpgradeOutcome outcome)
+const char* ExitName(int code)
 {
-    switch (outcome)
+    switch (code)
     {
-    case UpgradeOutcome::Success: return "success";
-    case UpgradeOutcome::HostNotResponding: return "host_not_responding";
-    case UpgradeOutcome::UnableToWrite: return "unable_to_write";
-    case UpgradeOutcome::SerialError: return "serial_error";
-    case UpgradeOutcome::ModeNotSeen: return "upgrade_mode_not_seen";
-    case UpgradeOutcome::NoData: return "no_data";
-    case UpgradeOutcome::ImageUnreadable: return "image_unreadable";
+    case kExitSuccess: return "success";
+    case kExitHostNotResponding: return "host_not_responding";
+    case kExitUnableToWrite: return "unable_to_write";
+    case kExitSerialError: return "serial_error";
+    case kExitModeNotSeen: return "upgrade_mode_not_seen";
+    case kExitNoData: return "no_data";
+    case kExitImageUnreadable: return "image_unreadable";
+    case kExitSomeFailed: return "some_failed";
+    case kExitUsage: return "usage_error";
+    case kExitCancelled: return "cancelled";
+    default: return "failed";
     }
-    return "unknown";
 }
 
 std::string OutcomeLine(const RadioReport& radio)
 {
     std::string line = WideToUtf8(DescribeOutcome(radio.result));
+    if (radio.result.cancelled && radio.result.outcome != UpgradeOutcome::Success &&
+        radio.result.outcome != UpgradeOutcome::ModeNotSeen)
+        line = "Cancelled: " + line + "; the radio needs a new upgrade";
     if (radio.imagesDiffer)
         line += " (but the simulated radio's images differ from the files sent)";
     if (!radio.result.detail.empty())
@@ -85,8 +91,7 @@ nlohmann::json RadioJson(const RadioReport& radio, const std::vector<ImageReport
 {
     const UpgradeResult& r = radio.result;
     nlohmann::json doc;
-    doc["outcome"] =
-        r.outcome == UpgradeOutcome::Success && radio.imagesDiffer ? "unable_to_write" : OutcomeName(r.outcome);
+    doc["outcome"] = ExitName(ExitCodeFor(radio));
     doc["exit_code"] = ExitCodeFor(radio);
     doc["message"] = WideToUtf8(DescribeOutcome(r));
     doc["detail"] = WideToUtf8(r.detail);
@@ -124,7 +129,7 @@ nlohmann::json ReportJson(const std::vector<RadioReport>& radios, const std::vec
         return RadioJson(radios.front(), images);
     nlohmann::json doc;
     const int code = CombinedExitCode(radios);
-    doc["outcome"] = code == kExitSuccess ? "success" : code == kExitSomeFailed ? "some_failed" : "failed";
+    doc["outcome"] = ExitName(code);
     doc["exit_code"] = code;
     doc["version"] = kVersion;
     nlohmann::json list = nlohmann::json::array();

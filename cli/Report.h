@@ -49,7 +49,8 @@ struct ImageReport
 int ExitCodeFor(const RadioReport& radio);
 // 0 when all succeeded; the shared code when all failed alike; otherwise kExitSomeFailed.
 int CombinedExitCode(const std::vector<RadioReport>& radios);
-const char* OutcomeName(UpgradeOutcome outcome);
+// The name of an exit code, as the JSON's outcome: "success", "serial_error", "cancelled", ...
+const char* ExitName(int code);
 // The line a person reads: the outcome's own text, and what the port said, if anything.
 std::string OutcomeLine(const RadioReport& radio);
 

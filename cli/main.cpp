@@ -28,8 +28,9 @@ const char* const kExitCodes = "Exit codes:\n"
                                "  3  serial error: the port is missing, busy, not configurable, or vanished\n"
                                "  4  the radio's upgrade menu was not seen in time\n"
                                "  5  no data can be written! (no image named)\n"
-                               "  6  an image file cannot be used (missing, empty, a folder, unreadable)\n"
-                               "  7  some radios failed, others not (several ports)\n"
+                               "  6  an image file cannot be used (missing, empty, not a regular file, a folder,\n"
+                               "     unreadable, over 16 MiB)\n"
+                               "  7  several radios: some failed while others did not, or failed differently\n"
                                " 64  usage error\n"
                                "130  cancelled with Ctrl-C (the ports are released)\n";
 
@@ -130,12 +131,7 @@ bool ExpandAuto(std::vector<std::string>& ports, bool all, std::string& error)
         for (const auto& info : usb)
             expanded.push_back(info.path);
     }
-    // A port named twice is flashed once.
-    std::set<std::string> seen;
-    ports.clear();
-    for (const auto& port : expanded)
-        if (seen.insert(port).second)
-            ports.push_back(port);
+    ports = std::move(expanded);
     return true;
 }
 
@@ -175,8 +171,9 @@ int Flash(Options& options)
     std::error_code ec;
     for (auto [file, named] : {std::pair(&files.settings, &options.settings), std::pair(&files.log, &options.log)})
     {
+        // The arguments are UTF-8; file names go to the system in its own narrow form.
         if (!named->empty())
-            *file = *named;
+            *file = WideToNarrow(Utf8ToWide(*named));
         else if (files.makeFolders)
             std::filesystem::create_directories(std::filesystem::path(*file).parent_path(), ec);
     }
@@ -211,6 +208,8 @@ int Flash(Options& options)
     {
         if (options.radios < 1 || options.radios > 64)
             return Refuse(options, kExitUsage, "usage_error", "--radios takes 1 to 64");
+        if (!options.ports.empty())
+            return Refuse(options, kExitUsage, "usage_error", "--simulate flashes simulated radios: leave out --port");
         if (base.appPath.empty() && base.rcdbPath.empty())
         {
             sampleFolder =
@@ -231,7 +230,7 @@ int Flash(Options& options)
     if (!LoadImages(base, loaded, imageResult))
     {
         removeSamples();
-        return Refuse(options, kExitImageUnreadable, OutcomeName(imageResult.outcome), WideToUtf8(imageResult.message));
+        return Refuse(options, kExitImageUnreadable, ExitName(kExitImageUnreadable), WideToUtf8(imageResult.message));
     }
     if (loaded.empty())
         return Refuse(options, kExitNoData, "no_data", "no data can be written! (name an image with --app or --rcdb)");
@@ -275,11 +274,16 @@ int Flash(Options& options)
         std::string error;
         if (!ExpandAuto(options.ports, options.all, error))
             return Refuse(options, kExitSerialError, "serial_error", error);
+        std::set<std::wstring> devices;
         for (const auto& port : options.ports)
         {
             const PortChoice choice = ResolvePort(port);
             if (!choice.error.empty())
                 return Refuse(options, kExitUsage, "usage_error", choice.error);
+            // One device named two ways is flashed once.
+            const auto canonical = std::filesystem::weakly_canonical(PathFromWide(choice.device), ec);
+            if (!devices.insert(ec ? choice.device : PathToWide(canonical)).second)
+                continue;
             RadioJob job{port, base};
             job.request.device = choice.device;
             job.request.portSetting = choice.setting;
@@ -317,6 +321,8 @@ int Flash(Options& options)
     flash.waitMs = base.waitMs;
     auto reports = FlashRadios(jobs, images, console, cancel, flash, MakeSerialPort);
     console.Close();
+    for (auto& report : reports)
+        report.result.settingsError = settingsError;
 
     if (simulated)
     {
@@ -324,8 +330,15 @@ int Flash(Options& options)
         for (std::size_t i = 0; i < reports.size(); ++i)
         {
             const std::string prefix = reports.size() > 1 ? "[" + reports[i].port + "] " : "";
+            std::string summary = simulated->SummaryText(i);
+            for (std::size_t at = 0; !prefix.empty() && at < summary.size();)
+            {
+                summary.insert(at, prefix);
+                const std::size_t end = summary.find('\n', at);
+                at = end == std::string::npos ? summary.size() : end + 1;
+            }
             if (!options.quiet)
-                std::cerr << prefix << simulated->SummaryText(i);
+                std::cerr << summary;
             reports[i].imagesDiffer =
                 reports[i].result.outcome == UpgradeOutcome::Success && !simulated->Holds(i, paths);
             reports[i].radioJson = simulated->SummaryJson(i);
@@ -406,7 +419,11 @@ int main(int argc, char** argv)
     }
     catch (const CLI::CallForHelp& e)
     {
-        return cli.exit(e);
+        if (!options.json)
+            return cli.exit(e);
+        std::cout << Dump({{"outcome", "help"}, {"exit_code", 0}, {"help", cli.help()}, {"version", kVersion}})
+                  << std::endl;
+        return kExitSuccess;
     }
     catch (const CLI::ParseError& e)
     {
@@ -417,13 +434,19 @@ int main(int argc, char** argv)
     {
         if (options.version)
         {
-            std::cout << "kd7x-update " << kVersion << std::endl;
+            if (options.json)
+                std::cout << Dump({{"version", kVersion}}) << std::endl;
+            else
+                std::cout << "kd7x-update " << kVersion << std::endl;
             return kExitSuccess;
         }
         if (options.listPorts)
             return ListPortsCommand(options);
         if (!options.simulate && options.ports.empty())
             return Refuse(options, kExitUsage, "usage_error", "--port is needed (or --list-ports, --simulate, --help)");
+        if (!options.simulate && options.radios != 1)
+            return Refuse(options, kExitUsage, "usage_error",
+                          "--radios goes with --simulate; name real radios with --port");
         InitModulePathsFromExecutable();
         return Flash(options);
     }

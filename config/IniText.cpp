@@ -1,5 +1,6 @@
 #include "config/IniText.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace
@@ -25,6 +26,15 @@ bool NextLine(const std::string& text, std::size_t at, Line& line)
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Where the line's '=' is, npos when it has none.
+std::size_t EqualsOf(const std::string& text, const Line& line)
+{
+    const auto at = std::find(text.begin() + static_cast<std::ptrdiff_t>(line.begin),
+                              text.begin() + static_cast<std::ptrdiff_t>(line.end), '=');
+    return at == text.begin() + static_cast<std::ptrdiff_t>(line.end) ? std::string::npos
+                                                                      : static_cast<std::size_t>(at - text.begin());
+}
 
 std::string Trimmed(const std::string& text, std::size_t begin, std::size_t end)
 {
@@ -70,9 +80,9 @@ bool FindKeyLine(const std::string& text, const std::string& section, const std:
         }
         if (!inSection)
             continue;
-        const std::size_t equals = text.find('=', line.begin);
+        const std::size_t equals = EqualsOf(text, line);
         const bool comment = Trimmed(text, line.begin, line.end).rfind(';', 0) == 0;
-        if (!comment && equals < line.end && SameName(Trimmed(text, line.begin, equals), key))
+        if (!comment && equals != std::string::npos && SameName(Trimmed(text, line.begin, equals), key))
         {
             found = line;
             return true;
@@ -101,7 +111,7 @@ bool FindIniValue(const std::string& text, const std::string& section, const std
     std::size_t insertAt = 0;
     if (!FindKeyLine(text, section, key, line, insertAt))
         return false;
-    value = Trimmed(text, text.find('=', line.begin) + 1, line.end);
+    value = Trimmed(text, EqualsOf(text, line) + 1, line.end);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);
     return true;
@@ -115,7 +125,7 @@ std::string SetIniValue(const std::string& text, const std::string& section, con
     std::size_t insertAt = 0;
     if (FindKeyLine(text, section, key, line, insertAt))
     {
-        const std::size_t equals = text.find('=', line.begin);
+        const std::size_t equals = EqualsOf(text, line);
         return text.substr(0, line.begin) + Trimmed(text, line.begin, equals) + "=" + value + text.substr(line.end);
     }
     std::string out = text;

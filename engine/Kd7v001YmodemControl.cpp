@@ -259,6 +259,9 @@ bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<c
             m_sigAnswerTrace(answer);
             if (answer.size() < minAnswer)
             {
+                // A stop asked during the first read window is not kept waiting for a second one.
+                if (!Pause(0))
+                    return false;
                 if (HostReadAnswer(port, event.Get(), answer) == -1)
                 {
                     if (!failed(AttemptFailure::Read, answer, left, timeouts.ReadTotalTimeoutConstant))

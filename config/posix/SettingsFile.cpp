@@ -56,7 +56,7 @@ Load LoadText(const std::string& path, std::string& text, std::string& why)
     return Load::Ok;
 }
 
-// Written whole next to the file and renamed over it, so a crash never leaves half a file.
+// Written whole next to the file and renamed over it, so a failed write never leaves half a file.
 bool StoreText(const std::string& path, const std::string& text, std::string& why)
 {
     std::error_code ec;
@@ -64,21 +64,22 @@ bool StoreText(const std::string& path, const std::string& text, std::string& wh
     if (ec)
         target = path;
     const std::string temporary = target.string() + ".tmp" + std::to_string(getpid());
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out)
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        // A folder that takes no new files may still hold a file we may write.
+        out.open(target, std::ios::binary | std::ios::trunc);
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.close();
-        if (out && std::rename(temporary.c_str(), target.c_str()) == 0)
-            return true;
+        why = std::strerror(errno);
+        return static_cast<bool>(out);
     }
-    std::remove(temporary.c_str());
-    // A folder we may not create files in can still hold a file we may write.
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
-    if (out)
+    if (out && std::rename(temporary.c_str(), target.c_str()) == 0)
         return true;
     why = std::strerror(errno);
+    std::remove(temporary.c_str());
     return false;
 }
 } // namespace
@@ -140,6 +141,8 @@ std::string WriteSettingString(const char* key, const std::string& value)
 {
     const std::string path = GetIniPath();
     std::string text, why;
+    if (value.find_first_of("\r\n") != std::string::npos)
+        return path + ": the value of " + key + " holds a line break";
     // A file that exists but cannot be read is never overwritten: its other lines would be lost.
     if (LoadText(path, text, why) == Load::Unreadable)
         return path + ": " + why;

@@ -200,6 +200,12 @@ TEST(HostWriteFrame, AStopDuringAPauseEndsWithinOneStep)
     EXPECT_FALSE(engine.HostWriteFrame(&port, kFrame, INT_MAX, 150, 1, [](const auto&) { return false; }));
     EXPECT_LT(engine.m_tick, 1000u + Y::kPauseStepMs) << "asked before every step of at most 100 ms";
     EXPECT_EQ(port.m_writeCalls, 1);
+
+    CFakeRadioPort silent;
+    CTestEngine reading;
+    reading.m_stopCheck = [&] { return silent.m_timeoutsSeen > 0; };
+    EXPECT_FALSE(reading.HostWriteFrame(&silent, kFrame, 3, 0, 2, [](const auto&) { return true; }));
+    EXPECT_EQ(silent.m_timeoutsSeen, 1) << "a stop during the first read window spares the second";
 }
 
 TEST(Senders, DefaultsPerSenderAndAPresentKeyForAll)
