@@ -298,6 +298,7 @@ UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortF
     };
     try
     {
+        result.stage = "open";
         port = makePort();
         port->Open(request.device.c_str(), 115200, NOPARITY, 8, ONESTOPBIT, FlowNone, TRUE);
         COMMTIMEOUTS timeouts{};

@@ -89,8 +89,12 @@ std::vector<RadioReport> FlashRadios(const std::vector<RadioJob>& jobs, const st
     {
         try
         {
-            threads.emplace_back(
-                [&, i] { reports[i] = FlashOne(jobs[i], i, images, console, cancel, options, makePort); });
+            threads.emplace_back([&, i] {
+                reports[i] = FlashOne(jobs[i], i, images, console, cancel, options, makePort);
+                // A radio that has ended says so on its line while the others go on.
+                const bool ok = ExitCodeFor(reports[i]) == kExitSuccess;
+                console.Progress(i, (ok ? "done: " : "failed: ") + OutcomeLine(reports[i]), true);
+            });
         }
         catch (const std::system_error& e)
         {

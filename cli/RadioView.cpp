@@ -1,6 +1,5 @@
 #include "cli/RadioView.h"
 
-#include "app/ProgressText.h"
 #include "app/UpgradeRun.h"
 #include "platform/Text.h"
 
@@ -83,7 +82,9 @@ std::string FailureText(AttemptFailure why, const std::vector<char>& answer)
         return "no answer";
     if (i < answer.size() && answer[i] == Kd7v001YmodemControl::NAK)
         return "NAK";
-    return "answer " + FormatHex(answer);
+    std::string hex = FormatHex(answer);
+    hex.pop_back(); // the blank after the last byte
+    return "answer " + hex;
 }
 
 CRadioView::CRadioView(CConsole& console, std::size_t radio, const std::atomic<bool>& cancel, bool verbose,
@@ -104,7 +105,7 @@ void CRadioView::OnTraceHex(const std::vector<char>& bytes)
         m_console.Line(m_radio, "rx hex: " + (bytes.empty() ? std::string("(nothing)") : FormatHex(bytes)));
 }
 
-bool CRadioView::OnProgress(const std::wstring& caption, int done, int total, bool percent)
+bool CRadioView::OnProgress(const std::wstring& caption, int done, int total, bool)
 {
     const auto now = Clock::now();
     if (caption == kCaptionListen)
@@ -129,8 +130,13 @@ bool CRadioView::OnProgress(const std::wstring& caption, int done, int total, bo
     }
     else
     {
+        // The dialog's "host write location n/n" says little on a terminal.
         m_listening = false;
-        m_console.Progress(m_radio, WideToUtf8(FormatProgressText(caption, done, total, percent)), true);
+        m_console.Progress(m_radio,
+                           done == 4           ? "sending the write command"
+                           : done == kImageApp ? "selecting the application image"
+                                               : "selecting the RCDB image",
+                           true);
     }
     return m_cancel.load();
 }

@@ -61,7 +61,8 @@ std::vector<std::string> ApplyTuning(const std::map<std::string, std::string>& f
     {
         std::string raw;
         long long value = 0;
-        const bool inFile = ReadSettingRaw(t.key, raw);
+        // An empty value is no value: every reader takes its default.
+        const bool inFile = ReadSettingRaw(t.key, raw) && raw.find_first_not_of(" \t") != std::string::npos;
         const bool fileGood = inFile && ParseWhole(raw, t.min, t.max, value);
         if (inFile && !fileGood)
         {

@@ -36,6 +36,7 @@ const char* const kExitCodes = "Exit codes:\n"
 
 struct Options
 {
+    std::vector<std::string> warnings; // found while starting: also in the JSON document
     std::vector<std::string> ports;
     std::string app, rcdb, settings, log;
     std::map<std::string, std::string> tuning; // settings key -> flag text
@@ -50,7 +51,12 @@ int Refuse(const Options& options, int code, const std::string& outcome, const s
 {
     std::cerr << "kd7x-update: " << message << std::endl;
     if (options.json)
-        std::cout << Dump(FailureJson(code, outcome, message)) << std::endl;
+    {
+        nlohmann::json doc = FailureJson(code, outcome, message);
+        if (!options.warnings.empty())
+            doc["warnings"] = options.warnings;
+        std::cout << Dump(doc) << std::endl;
+    }
     return code;
 }
 
@@ -164,6 +170,10 @@ int Flash(Options& options)
         if (!options.quiet)
             std::cerr << "kd7x-update: " << text << std::endl;
     };
+    const auto warn = [&options, &note](const std::string& text) {
+        options.warnings.push_back(text);
+        note(text);
+    };
 
     // Where the settings and the log live.
     // The program's own folders are made as needed; a folder the person named is theirs to make.
@@ -181,17 +191,24 @@ int Flash(Options& options)
     std::string logError;
     auto logger = CreateAppLogger(files.log, &logError, true);
     if (!logger)
-        note("no log file (" + logError + "); going on without one");
+        warn("no log file (" + logError + "); going on without one");
+    else
+        logger->set_error_handler([quiet = options.quiet](const std::string& why) {
+            // Said once: a full disk would otherwise say it at every record.
+            static std::atomic<bool> said{false};
+            if (!quiet && !said.exchange(true))
+                std::cerr << "kd7x-update: the log cannot be written (" << why << ")" << std::endl;
+        });
 
     std::map<std::string, std::string> tuning = options.tuning;
     if (options.fast && tuning.count("WriteDataFrameInterval") == 0)
         tuning["WriteDataFrameInterval"] = "0";
     for (const auto& warning : ApplyTuning(tuning, files.settings))
-        note(warning);
+        warn(warning);
     long long waitSeconds = 300;
     if (!ParseWhole(options.wait, 0, 86400, waitSeconds))
     {
-        note("--wait " + options.wait + " is not a whole number of seconds from 0 to 86400; 300 is taken");
+        warn("--wait " + options.wait + " is not a whole number of seconds from 0 to 86400; 300 is taken");
         waitSeconds = 300;
     }
 
@@ -297,7 +314,7 @@ int Flash(Options& options)
     saved.portSetting = jobs.front().request.portSetting;
     const std::string settingsError = options.simulate ? std::string() : SaveRunSettings(saved);
     if (!settingsError.empty())
-        note("settings not saved (" + settingsError + ")");
+        warn("settings not saved (" + settingsError + ")");
 
     std::vector<std::string> labels;
     for (auto& job : jobs)
@@ -365,7 +382,12 @@ int Flash(Options& options)
         out << (paint ? (ok ? "\x1b[32m" : "\x1b[31m") : "") << line << (paint ? "\x1b[0m" : "") << std::endl;
     }
     if (options.json)
-        std::cout << Dump(ReportJson(reports, images, several)) << std::endl;
+    {
+        nlohmann::json doc = ReportJson(reports, images, several);
+        if (!options.warnings.empty())
+            doc["warnings"] = options.warnings;
+        std::cout << Dump(doc) << std::endl;
+    }
     return code;
 }
 } // namespace
@@ -387,8 +409,12 @@ int main(int argc, char** argv)
     cli.add_flag("--all", options.all, "With --port auto: every USB serial port plugged in");
     cli.add_option("-a,--app", options.app, "Application image (.bin)");
     cli.add_option("-r,--rcdb", options.rcdb, "Resource-database image (.bin)");
-    cli.add_option("--settings", options.settings, "Settings file (see FILES in the README)");
-    cli.add_option("--log", options.log, "Log file (see FILES in the README)");
+    cli.add_option("--settings", options.settings,
+                   "Settings file (default: kd7x-update.ini beside the program if there is one, else "
+                   "$XDG_CONFIG_HOME/kd7x-update/kd7x-update.ini; Windows: beside the program)");
+    cli.add_option("--log", options.log,
+                   "Log file (default: beside that settings file, else "
+                   "$XDG_STATE_HOME/kd7x-update/kd7x-update.log; Windows: beside the program)");
     for (const auto& [flag, key, what] :
          {std::make_tuple("--timeout", "timeout", "Serial time-out and pause after a failed exchange, in ms"),
           std::make_tuple("--retries", "WriteDataFrameRetry", "Attempts per frame exchange"),
@@ -399,7 +425,9 @@ int main(int argc, char** argv)
                flag, [&options, name](const std::string& value) { options.tuning[name] = value; }, what)
             ->type_name("N");
     }
-    cli.add_option("--wait", options.wait, "Seconds to wait for the radio's upgrade menu (default 300)")
+    cli.add_option("--wait", options.wait,
+                   "Seconds to wait for the radio's upgrade menu (default 300; 0: as many listening passes as "
+                   "the settings allow)")
         ->type_name("SECONDS");
     cli.add_flag("--fast", options.fast, "No pause between a frame and its answer (--interval 0)");
     cli.add_flag("-v,--verbose", options.verbose, "Show what the radio sends: text while waiting, answers in hex");
@@ -407,7 +435,8 @@ int main(int argc, char** argv)
     cli.add_flag("--json", options.json, "Print the outcome as one JSON document on standard output");
     cli.add_flag("--list-ports", options.listPorts, "List the serial ports of this machine");
     cli.add_flag("--simulate", options.simulate, "Flash built-in simulated radios (sample images when none given)");
-    cli.add_option("--radios", options.radios, "With --simulate: how many radios at once (default 1)");
+    cli.add_option("--radios", options.radios, "With --simulate: how many radios at once, 1 to 64 (default 1)")
+        ->type_name("N");
     cli.add_flag("--version", options.version, "Print the version");
 
     std::vector<char*> argvUtf8;

@@ -15,7 +15,8 @@ function(kd7x_man_page program description)
     DEPENDS ${program}
     VERBATIM)
   add_custom_target(${program}-man ALL DEPENDS ${page})
-  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # OPTIONAL: a build of the programs alone (scripts/demo) still installs them.
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL)
 endfunction()
 
 set(CPACK_GENERATOR DEB)

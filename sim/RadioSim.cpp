@@ -28,10 +28,11 @@ CRadioSim::~CRadioSim()
 {
     Stop();
     CloseMaster();
+    // The link goes only while it is ours: another radio may have taken its name since.
     if (!m_options.linkPath.empty())
     {
         std::error_code ec;
-        if (std::filesystem::is_symlink(m_options.linkPath, ec))
+        if (std::filesystem::read_symlink(m_options.linkPath, ec) == m_slavePath)
             std::filesystem::remove(m_options.linkPath, ec);
     }
 }

@@ -30,7 +30,8 @@ int main(int argc, char** argv)
     app.add_option("--garble-rate", options.faults.garbleRate, "Share of data blocks answered with noise");
     app.add_flag("--c-before-ack", options.faults.cBeforeAck, "Send C before every ACK to a data block");
     app.add_flag("--split-ack-c", options.faults.splitAckC, "Send ACK and C apart");
-    app.add_flag("--first-eot-ack", options.faults.firstEotAck, "Answer the first EOT with ACK, not NAK");
+    app.add_flag("--first-eot-ack", options.faults.firstEotAck,
+                 "Answer the first EOT with ACK, not NAK (a radio the host must refuse)");
     app.add_flag("--ignore-select", options.faults.ignoreSelect, "Never answer the image selection");
     app.add_option("--vanish-after", options.faults.vanishAfter, "Disappear after this many data blocks");
     app.add_option("--silent-after", options.faults.silentAfter, "Fall silent after this many data blocks");
@@ -55,10 +56,12 @@ int main(int argc, char** argv)
     }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    std::cout << "kd7x-radio-sim: port " << sim.SlavePath();
+    // With --json, stdout holds the summary alone.
+    std::ostream& say = json ? std::cerr : std::cout;
+    say << "kd7x-radio-sim: port " << sim.SlavePath();
     if (!options.linkPath.empty())
-        std::cout << " (" << options.linkPath << ")";
-    std::cout << std::endl;
+        say << " (" << options.linkPath << ")";
+    say << std::endl;
 
     sim.RunInThread();
     const auto start = std::chrono::steady_clock::now();

@@ -279,7 +279,10 @@ TEST_F(CliTest, FlagsOverrideTheFileAndBadValuesAreNamed)
     Image("app.bin", 100, 1);
     const std::string port = StartRadio({"--ignore-select"});
     Process p;
-    EXPECT_EQ(RunUpdate({"-p", port, "-a", "app.bin", "--timeout", "50", "--retries", "2", "--interval", "x"}, p), 1);
+    EXPECT_EQ(
+        RunUpdate({"-p", port, "-a", "app.bin", "--timeout", "50", "--retries", "2", "--interval", "x", "--json"}, p),
+        1);
+    EXPECT_EQ(p.Document()["warnings"].size(), 3u);
     const std::string err = p.Err();
     EXPECT_TRUE(Has(err, "timeout=abc is not a whole number from 0 to 60000; the default 1000 is taken")) << err;
     EXPECT_TRUE(Has(err, "WriteDataFrameRetry=0 is not a whole number from 1 to 2147483647")) << err;
