@@ -47,16 +47,19 @@ struct Options
 };
 
 // What a failure before any radio is touched prints: a line, and the JSON document when asked.
+// The one document on stdout, with the warnings given on the way.
+void PrintJson(nlohmann::json doc, const Options& options)
+{
+    if (!options.warnings.empty())
+        doc["warnings"] = options.warnings;
+    std::cout << Dump(doc) << std::endl;
+}
+
 int Refuse(const Options& options, int code, const std::string& outcome, const std::string& message)
 {
     std::cerr << "kd7x-update: " << message << std::endl;
     if (options.json)
-    {
-        nlohmann::json doc = FailureJson(code, outcome, message);
-        if (!options.warnings.empty())
-            doc["warnings"] = options.warnings;
-        std::cout << Dump(doc) << std::endl;
-    }
+        PrintJson(FailureJson(code, outcome, message), options);
     return code;
 }
 
@@ -382,12 +385,7 @@ int Flash(Options& options)
         out << (paint ? (ok ? "\x1b[32m" : "\x1b[31m") : "") << line << (paint ? "\x1b[0m" : "") << std::endl;
     }
     if (options.json)
-    {
-        nlohmann::json doc = ReportJson(reports, images, several);
-        if (!options.warnings.empty())
-            doc["warnings"] = options.warnings;
-        std::cout << Dump(doc) << std::endl;
-    }
+        PrintJson(ReportJson(reports, images, several), options);
     return code;
 }
 } // namespace

@@ -43,7 +43,7 @@ std::string Home()
 std::string XdgFolder(const char* variable, const char* fallback)
 {
     const char* value = std::getenv(variable);
-    // The base directory specification ignores relative paths.
+    // Relative folders in these variables are to be ignored.
     if (value != nullptr && value[0] == '/')
         return value;
     return Home() + "/" + fallback;
