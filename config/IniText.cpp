@@ -131,13 +131,14 @@ std::string SetIniValue(const std::string& text, const std::string& section, con
     std::string out = text;
     if (insertAt == std::string::npos)
     {
+        // A last line without its end gets one; a lone CR there is completed, not doubled.
         if (!out.empty() && out.back() != '\n')
-            out += newline;
+            out += out.back() == '\r' ? "\n" : newline;
         return out + "[" + section + "]" + newline + key + "=" + value + newline;
     }
     // The section's last line may lack its line end when it ends the text.
     std::string added = key + "=" + value + newline;
     if (insertAt > 0 && out[insertAt - 1] != '\n')
-        added = newline + key + "=" + value;
+        added = (out[insertAt - 1] == '\r' ? "\n" : newline) + key + "=" + value;
     return out.insert(insertAt, added);
 }

@@ -114,18 +114,6 @@ INSTANTIATE_TEST_SUITE_P(BoundarySizes, FrameSizes,
                                            // Block numbers wrap at 256; table indices do not.
                                            SizeCase{258 * 1024, std::vector<char>(258, Y::STX), 1024}));
 
-TEST(MakeFileFrames, EmptyImageHeaderCarriesSizeZero)
-{
-    FrameTable table;
-    EXPECT_EQ(Y::MakeFileFrames(table, {}, L"e.bin"), 2);
-    const auto& header = table.at(0);
-    EXPECT_EQ(std::string(header.data() + 3, 8), std::string("e.bin\0"
-                                                             "0\0",
-                                                             8));
-    EXPECT_TRUE(std::all_of(header.begin() + 11, header.end() - 2, [](char b) { return b == 0; }));
-    EXPECT_TRUE(CrcMatches(header));
-}
-
 TEST(MakeFileFrames, LongNamesLoseTheirStartSoTheSizeAlwaysFits)
 {
     // Size 1025 has four digits: a name fits in 128 - 4 - 2 = 122 bytes.
