@@ -37,8 +37,6 @@ std::string GetIniPath()
 
 void SetSettingOverride(const std::string& key, std::optional<int> value) { g_overrides[IniName(key)] = value; }
 
-void ClearSettingOverrides() { g_overrides.clear(); }
-
 int ReadSettingInt(const char* key, int defaultValue)
 {
     const auto it = g_overrides.find(IniName(key));

@@ -19,9 +19,8 @@ void SetIniPathOverride(const std::string& path);
 
 // For the runs of one process, set before any starts: a value that replaces the file's (a flag of
 // the command line), or, with no value, a key whose file value is ignored so each reader takes
-// its own default. Cleared by ClearSettingOverrides.
+// its own default.
 void SetSettingOverride(const std::string& key, std::optional<int> value);
-void ClearSettingOverrides();
 
 int ReadSettingInt(const char* key, int defaultValue);
 // At most 511 bytes; empty when the key is missing.
