@@ -1,5 +1,6 @@
 # Installing the Linux programs with their manual pages, and a Debian package of them.
 include(GNUInstallDirs)
+set(KD7X_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
 find_program(KD7X_HELP2MAN help2man)
 
 # The manual page of a program, made from its own --help and --version.

@@ -1,11 +1,5 @@
-# 32-bit Windows cross build with the POSIX-threads MinGW compiler; tests run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows: the programs the operator's PC gets.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+set(KD7X_MINGW i686-w64-mingw32)
+set(KD7X_WINEARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -10,11 +10,13 @@ fi
 tool=$1 driver=$2 shots=$3
 here=$(cd "$(dirname "$0")/../.." && pwd)
 wine_run=$here/scripts/wine-run
-export WINEPREFIX=${WINEPREFIX:-$here/build/windows/wineprefix} WINEARCH=win32 WINEDEBUG=-all
+source "$here/scripts/wine-env"
+kd7x_wine_env "${KD7X_WINEARCH:-win32}"
+export KD7X_WINEARCH=$WINEARCH
 work=$(mktemp -d /tmp/kd7x-dialog.XXXXXX)
 mkdir -p "$shots"
 # A server started without this display would give the windows nowhere to go.
-log=$here/build/windows/wineserver.log
+log=$kd7x_wine_log
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 wineserver -p </dev/null >/dev/null 2>>"$log"
@@ -23,7 +25,7 @@ cleanup() {
   wineserver -w 2>/dev/null || true
   # Later tests find a server and its services again, without this display and apart from
   # this test's output.
-  env -u DISPLAY "$here/scripts/wine-prefix" start </dev/null >/dev/null 2>&1 || true
+  env -u DISPLAY "$here/scripts/wine-prefix" start "$WINEARCH" </dev/null >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT

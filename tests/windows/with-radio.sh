@@ -4,12 +4,15 @@
 #   COM9  a radio that vanishes after two data blocks
 #   COM10 a second well-behaved radio, images kept in $KD7X_RECEIVED10_UNIX
 #   COM11 a radio that never shows its menu
+# in the prefix of the Windows build KD7X_WINEARCH names (win32 or win64, default win32).
 # usage: with-radio.sh SIM_BINARY COMMAND...
 set -euo pipefail
 sim=$1
 shift
 here=$(cd "$(dirname "$0")/../.." && pwd)
-prefix=${WINEPREFIX:-$here/build/windows/wineprefix}
+source "$here/scripts/wine-env"
+kd7x_wine_env "${KD7X_WINEARCH:-win32}"
+prefix=$WINEPREFIX
 work=$(mktemp -d /tmp/kd7x-wine-radio.XXXXXX)
 pids=()
 cleanup() {
