@@ -30,10 +30,18 @@ struct PortInfo
 };
 std::vector<PortInfo> ListPorts();
 
+// A path argument made absolute the way the system resolves it: on Linux ".." after a symbolic
+// link leads out of the link's target, as the kernel has it; Windows folds ".." by the text. The
+// last part is kept as named (a link to an image keeps its own name). Empty stays empty.
+std::wstring ResolvedPath(const std::string& argument);
+
 // The arguments as UTF-8 text: Windows reads them from the wide command line.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
-// Ctrl-C sets cancel; a second Ctrl-C ends the program at once.
+// Ctrl-C (and on Linux SIGTERM and SIGHUP) sets cancel; a second one of any kind ends the program
+// at once.
 void InstallCancelHandler(std::atomic<bool>& cancel);
+// The exit code of the first stop request: 128 plus its signal (130 for Ctrl-C), 0 when none came.
+int StopExitCode();
 // Whether stderr (or stdout) is a terminal that takes the escape sequences of a redrawn line.
 bool StderrIsTerminal();
 bool StdoutIsTerminal();

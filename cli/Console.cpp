@@ -8,9 +8,29 @@ constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 constexpr auto kPlainEvery = std::chrono::seconds(1);
 } // namespace
 
+std::string TerminalText(const std::string& text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (char c : text)
+    {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            shown += '.';
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 CConsole::CConsole(std::ostream& out, Options options, std::vector<std::string> labels)
     : m_out(out), m_options(options), m_labels(std::move(labels)), m_progress(m_labels.size()), m_shown(m_labels.size())
 {
+    for (auto& label : m_labels)
+        label = TerminalText(label);
 }
 
 std::string CConsole::Prefixed(std::size_t radio, const std::string& text) const
@@ -63,8 +83,9 @@ void CConsole::Redraw()
     m_drawnAt = Clock::now();
 }
 
-void CConsole::Progress(std::size_t radio, const std::string& text, bool now)
+void CConsole::Progress(std::size_t radio, const std::string& raw, bool now)
 {
+    const std::string text = TerminalText(raw);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_options.quiet || radio >= m_progress.size() || text == m_progress[radio])
         return;
@@ -83,8 +104,9 @@ void CConsole::Progress(std::size_t radio, const std::string& text, bool now)
     }
 }
 
-void CConsole::Line(std::size_t radio, const std::string& text)
+void CConsole::Line(std::size_t radio, const std::string& raw)
 {
+    const std::string text = TerminalText(raw);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_options.quiet)
         return;
@@ -111,7 +133,7 @@ void CConsole::Note(const std::string& text)
     const bool drawn = m_drawn > 0;
     if (m_options.redraw)
         Erase();
-    m_out << text << "\n";
+    m_out << TerminalText(text) << "\n";
     if (drawn)
         Redraw();
     m_out << std::flush;

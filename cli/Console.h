@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+// Text as a terminal may show it: CR and LF as \r and \n, every other control character as a dot,
+// so neither a path nor what a radio sends can move the cursor or change the terminal.
+std::string TerminalText(const std::string& text);
+
 class CConsole
 {
 public:

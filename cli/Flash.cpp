@@ -1,5 +1,6 @@
 #include "cli/Flash.h"
 
+#include "cli/CliPlatform.h"
 #include "cli/RadioView.h"
 #include "platform/Text.h"
 
@@ -64,6 +65,7 @@ try
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     report.bytesSent = view.BytesSent();
     report.sendingSeconds = view.SendingSeconds();
+    report.stopCode = StopExitCode();
     LogEnd(job, report);
     return report;
 }

@@ -7,26 +7,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace
-{
-std::string Printable(const std::vector<char>& bytes)
-{
-    std::string text;
-    for (char c : bytes)
-    {
-        if (c == '\r')
-            text += "\\r";
-        else if (c == '\n')
-            text += "\\n";
-        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            text += '.';
-        else
-            text += c;
-    }
-    return text;
-}
-} // namespace
-
 std::string FormatClock(double seconds)
 {
     const long total = seconds <= 0 ? 0 : std::lround(seconds);
@@ -96,7 +76,7 @@ CRadioView::CRadioView(CConsole& console, std::size_t radio, const std::atomic<b
 void CRadioView::OnTraceText(const std::vector<char>& bytes)
 {
     if (m_verbose && !bytes.empty())
-        m_console.Line(m_radio, "rx: " + Printable(bytes));
+        m_console.Line(m_radio, "rx: " + std::string(bytes.begin(), bytes.end()));
 }
 
 void CRadioView::OnTraceHex(const std::vector<char>& bytes)

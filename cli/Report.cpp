@@ -1,6 +1,7 @@
 #include "cli/Report.h"
 
 #include "app/UpgradeRun.h"
+#include "cli/Console.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ int ExitCodeFor(const RadioReport& radio)
     if (r.outcome == UpgradeOutcome::Success)
         return radio.imagesDiffer ? kExitUnableToWrite : kExitSuccess;
     if (r.cancelled)
-        return kExitCancelled;
+        return radio.stopCode != 0 ? radio.stopCode : kExitCancelled;
     // A port that failed under the run is a serial error whatever step it ended.
     if (r.portGone)
         return kExitSerialError;
@@ -46,6 +47,12 @@ int CombinedExitCode(const std::vector<RadioReport>& radios)
 {
     if (radios.empty())
         return kExitUsage;
+    // Stopped is the whole command's outcome, whatever some radios managed before the stop.
+    const bool allSucceeded = std::all_of(radios.begin(), radios.end(),
+                                          [](const RadioReport& radio) { return ExitCodeFor(radio) == kExitSuccess; });
+    for (const auto& radio : radios)
+        if (radio.stopCode != 0 && !allSucceeded)
+            return radio.stopCode;
     const int first = ExitCodeFor(radios.front());
     for (const auto& radio : radios)
     {
@@ -68,7 +75,9 @@ const char* ExitName(int code)
     case kExitImageUnreadable: return "image_unreadable";
     case kExitSomeFailed: return "some_failed";
     case kExitUsage: return "usage_error";
-    case kExitCancelled: return "cancelled";
+    case kExitCancelled:
+    case kExitHangUp:
+    case kExitTerminated: return "cancelled";
     default: return "failed";
     }
 }
@@ -165,8 +174,8 @@ std::string SummaryTable(const std::vector<RadioReport>& radios)
     std::vector<std::string> outcomes;
     for (const auto& radio : radios)
     {
-        outcomes.push_back(WideToUtf8(DescribeOutcome(radio.result)));
-        portWidth = std::max(portWidth, radio.port.size());
+        outcomes.push_back(TerminalText(WideToUtf8(DescribeOutcome(radio.result))));
+        portWidth = std::max(portWidth, TerminalText(radio.port).size());
         outcomeWidth = std::max(outcomeWidth, outcomes.back().size());
     }
     const auto pad = [](std::string text, std::size_t width) {
@@ -178,7 +187,8 @@ std::string SummaryTable(const std::vector<RadioReport>& radios)
     {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f s", radios[i].seconds);
-        table += pad(radios[i].port, portWidth) + "  " + pad(outcomes[i], outcomeWidth) + "  " + seconds + "\n";
+        table += pad(TerminalText(radios[i].port), portWidth) + "  " + pad(outcomes[i], outcomeWidth) + "  " + seconds +
+                 "\n";
     }
     return table;
 }

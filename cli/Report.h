@@ -19,7 +19,9 @@ enum ExitCode
     kExitImageUnreadable = 6,
     kExitSomeFailed = 7,
     kExitUsage = 64,
-    kExitCancelled = 130,
+    kExitCancelled = 130,  // Ctrl-C (SIGINT)
+    kExitHangUp = 129,     // SIGHUP: the terminal closed
+    kExitTerminated = 143, // SIGTERM
 };
 
 extern const char* const kVersion;
@@ -33,6 +35,7 @@ struct RadioReport
     std::size_t bytesSent = 0;
     double sendingSeconds = 0;
     bool imagesDiffer = false; // a simulated radio's images are not the files sent
+    int stopCode = 0;          // the exit code of a stop request (Ctrl-C: 130) that came during the run, if one did
     std::string radioJson;     // a simulated radio's own summary
 };
 
@@ -47,7 +50,8 @@ struct ImageReport
 };
 
 int ExitCodeFor(const RadioReport& radio);
-// 0 when all succeeded; the shared code when all failed alike; otherwise kExitSomeFailed.
+// 0 when all succeeded; otherwise a stop request's code when one came; the shared code when all
+// failed alike; otherwise kExitSomeFailed.
 int CombinedExitCode(const std::vector<RadioReport>& radios);
 // The name of an exit code, as the JSON's outcome: "success", "serial_error", "cancelled", ...
 const char* ExitName(int code);

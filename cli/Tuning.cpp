@@ -23,11 +23,46 @@ const Tuning kTunings[] = {
     {"ListenUpdateRetry", nullptr, 0, INT_MAX, "300"},
 };
 
-std::string Range(const Tuning& t)
+std::string Range(long long min, long long max)
 {
-    return "a whole number from " + std::to_string(t.min) + " to " + std::to_string(t.max);
+    return "a whole number from " + std::to_string(min) + " to " + std::to_string(max);
 }
+
+std::string Range(const Tuning& t) { return Range(t.min, t.max); }
+
+struct NumberFlag
+{
+    const char* flag;
+    long long min;
+    long long max;
+};
+
+// The numbers of the command line besides the tuning keys.
+const NumberFlag kNumberFlags[] = {{"--wait", 0, 86400}, {"--radios", 1, 64}};
 } // namespace
+
+std::string TuningKeyOf(const std::string& flag)
+{
+    for (const Tuning& t : kTunings)
+        if (t.flag != nullptr && flag == t.flag)
+            return t.key;
+    return {};
+}
+
+std::string CheckNumberFlag(const std::string& flag, const std::string& text, long long& value)
+{
+    long long min = 0;
+    long long max = -1;
+    for (const Tuning& t : kTunings)
+        if (t.flag != nullptr && flag == t.flag)
+            min = t.min, max = t.max;
+    for (const NumberFlag& n : kNumberFlags)
+        if (flag == n.flag)
+            min = n.min, max = n.max;
+    if (ParseWhole(text, min, max, value))
+        return {};
+    return flag + " " + text + " is not " + Range(min, max);
+}
 
 bool ParseWhole(const std::string& text, long long min, long long max, long long& value)
 {
@@ -54,31 +89,26 @@ bool ParseWhole(const std::string& text, long long min, long long max, long long
     return true;
 }
 
-std::vector<std::string> ApplyTuning(const std::map<std::string, std::string>& flags, const std::string& fileName)
+std::vector<std::string> ApplyTuning(const std::map<std::string, int>& flags, const std::string& fileName)
 {
     std::vector<std::string> warnings;
     for (const Tuning& t : kTunings)
     {
         std::string raw;
         long long value = 0;
+        const auto flag = flags.find(t.key);
         // An empty value is no value: every reader takes its default.
         const bool inFile = ReadSettingRaw(t.key, raw) && raw.find_first_not_of(" \t") != std::string::npos;
-        const bool fileGood = inFile && ParseWhole(raw, t.min, t.max, value);
-        if (inFile && !fileGood)
+        if (inFile && !ParseWhole(raw, t.min, t.max, value))
         {
-            warnings.push_back(fileName + ": " + t.key + "=" + raw + " is not " + Range(t) + "; the default " +
-                               t.defaults + " is taken");
+            warnings.push_back(fileName + ": " + t.key + "=" + raw + " is not " + Range(t) + "; " +
+                               (flag != flags.end() ? std::string(t.flag) + " " + std::to_string(flag->second)
+                                                    : "the default " + std::string(t.defaults)) +
+                               " is taken");
             SetSettingOverride(t.key, std::nullopt);
         }
-        const auto flag = t.flag != nullptr ? flags.find(t.key) : flags.end();
-        if (flag == flags.end())
-            continue;
-        if (ParseWhole(flag->second, t.min, t.max, value))
-            SetSettingOverride(t.key, static_cast<int>(value));
-        else
-            warnings.push_back(std::string(t.flag) + " " + flag->second + " is not " + Range(t) + "; " +
-                               (fileGood ? "the settings file's " + raw : "the default " + std::string(t.defaults)) +
-                               " is taken");
+        if (flag != flags.end())
+            SetSettingOverride(t.key, flag->second);
     }
     return warnings;
 }

@@ -7,6 +7,7 @@
 #include "sim/RadioSim.h"
 
 #include <csignal>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -17,13 +18,23 @@
 namespace
 {
 std::atomic<bool>* g_cancel = nullptr;
+std::atomic<int> g_stops{0};
+std::atomic<int> g_stopSignal{0};
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-void OnInterrupt(int)
+void OnStopSignal(int signal)
 {
+    // Threads may take two signals at once: the count decides which one came first.
+    if (g_stops.fetch_add(1) > 0)
+    {
+        // A second stop request of any kind is not asked twice: it ends the program.
+        std::signal(signal, SIG_DFL);
+        raise(signal);
+        return;
+    }
+    g_stopSignal.store(signal);
     if (g_cancel != nullptr)
         g_cancel->store(true);
-    // A second Ctrl-C is not asked twice.
-    std::signal(SIGINT, SIG_DFL);
 }
 
 bool CanRedraw(int fd)
@@ -134,6 +145,25 @@ std::vector<PortInfo> ListPorts()
     return ports;
 }
 
+std::wstring ResolvedPath(const std::string& argument)
+{
+    if (argument.empty())
+        return {};
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(argument, ec);
+    if (ec)
+        return NarrowToWide(argument);
+    const std::filesystem::path name = absolute.filename();
+    if (name.empty() || name == "." || name == "..")
+    {
+        const auto resolved = std::filesystem::weakly_canonical(absolute, ec);
+        return NarrowToWide(ec ? absolute.string() : resolved.string());
+    }
+    // The folder through the kernel's eyes (links followed before ".." is taken), the name as given.
+    const auto folder = std::filesystem::weakly_canonical(absolute.parent_path(), ec);
+    return NarrowToWide(ec ? absolute.string() : (folder / name).string());
+}
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
 
 void InstallCancelHandler(std::atomic<bool>& cancel)
@@ -142,10 +172,19 @@ void InstallCancelHandler(std::atomic<bool>& cancel)
     struct sigaction action
     {
     };
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int s : kStopSignals)
+        sigaction(s, &action, nullptr);
+    // A reader that went away (a closed pipe) is an error on the write, not the program's end: the
+    // log's end line still gets written.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int StopExitCode()
+{
+    const int signal = g_stopSignal.load();
+    return signal == 0 ? 0 : 128 + signal;
 }
 
 bool StderrIsTerminal() { return CanRedraw(STDERR_FILENO); }

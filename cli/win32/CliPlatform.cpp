@@ -77,6 +77,15 @@ std::vector<PortInfo> ListPorts()
     return ports;
 }
 
+std::wstring ResolvedPath(const std::string& argument)
+{
+    if (argument.empty())
+        return {};
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(PathFromWide(Utf8ToWide(argument)), ec);
+    return ec ? Utf8ToWide(argument) : PathToWide(absolute.lexically_normal());
+}
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv)
 {
     // The ANSI arguments lose every character outside the code page; the wide ones keep them.
@@ -96,6 +105,8 @@ void InstallCancelHandler(std::atomic<bool>& cancel)
     g_cancel = &cancel;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
+
+int StopExitCode() { return g_cancel != nullptr && g_cancel->load() ? 130 : 0; }
 
 bool StderrIsTerminal() { return CanRedraw(stderr, STD_ERROR_HANDLE); }
 

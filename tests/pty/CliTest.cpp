@@ -193,12 +193,34 @@ TEST_F(CliTest, EachExitCodeForTheCaseTheReadmeNames)
     const std::string utf8 =
         Image("\xD0\xBF\xD1\x80\xD0\xBE\xD1\x88\xD0\xB8\xD0\xB2\xD0\xBA\xD0\xB0-\xC3\xBC.bin", 1500, 4);
     const std::string latin1 = Image("latin1-\xFC\xFF.bin", 1500, 5);
+    std::filesystem::create_directories(m_dir.File("ln/real/sub"));
+    Image("ln/fw.bin", 7000, 6);
+    Image("ln/real/fw.bin", 5000, 7);
+    std::filesystem::create_directory_symlink("real/sub", m_dir.File("ln/lnk"));
     const std::vector<Case> cases{
         {{}, {"--app", "app.bin"}, 64, "usage_error", "", "--port is needed"},
         {{}, {"--nonsense"}, 64, "usage_error", "", "nonsense"},
+        // One value per -p; a number on the command line is checked, not replaced by a default.
+        {{}, {"-p", "/dev/ttyUSB0", "app.bin"}, 64, "usage_error", "", "not expected: app.bin"},
+        {{},
+         with({"-p", "X", "--wait", "3O"}),
+         64,
+         "usage_error",
+         "",
+         "--wait 3O is not a whole number from 0 to 86400"},
+        {{}, with({"-p", "X", "--timeout", "70000"}), 64, "usage_error", "", "--timeout 70000 is not a whole number"},
         {{}, with({"-p", m_dir.File("nothing-here")}), 3, "serial_error", "", "No such device"},
         {{"--seed", "1"}, {"-p", "PORT"}, 5, "no_data", "", "no data can be written!"},
         {{"--seed", "1"}, {"-p", "PORT", "-a", "missing.bin"}, 6, "image_unreadable", "", "no such file"},
+        // Control characters in a path reach the terminal escaped.
+        {{"--seed", "1"},
+         {"-p", "PORT", "-a", "esc\x1b[2J\nname.bin"},
+         6,
+         "image_unreadable",
+         "",
+         "esc.[2J\\nname.bin"},
+        // ".." after a link leads out of the link's target, as for every other program.
+        {{"--seed", "1"}, {"-p", "PORT", "-a", "ln/lnk/../fw.bin"}, 0, "success", "", "ln/real/fw.bin (5000 bytes"},
         {{"--seed", "1"}, {"-p", "PORT", "-a", "empty.bin"}, 6, "image_unreadable", "", "it is empty"},
         {{"--seed", "1"}, {"-p", "PORT", "-a", "."}, 6, "image_unreadable", "", "folder"},
         {{"--seed", "1"}, {"-p", "PORT", "-a", "/dev/zero"}, 6, "image_unreadable", "", "not a regular file"},
@@ -242,18 +264,20 @@ TEST_F(CliTest, EachExitCodeForTheCaseTheReadmeNames)
     }
 }
 
-TEST_F(CliTest, CtrlCEndsWith130AndReleasesThePortInEveryPhase)
+TEST_F(CliTest, StopSignalsEndWithTheirCodeAndReleaseThePortInEveryPhase)
 {
     Image("app.bin", 200 * 1024, 3);
     struct Case
     {
         std::vector<std::string> radio, args;
         std::string seen, stage;
+        int signal, code;
     };
     for (const Case& c :
-         {Case{{"--no-menu"}, {}, "s left", "listen"}, Case{{"--answer-delay", "20"}, {}, "kB/s", "block"},
-          // Retries without end on a radio gone silent still stop at once.
-          Case{{"--silent-after", "3"}, {"--retries", "2147483647"}, "resent: no answer", "block"}})
+         {Case{{"--no-menu"}, {}, "s left", "listen", SIGINT, 130},
+          Case{{"--answer-delay", "20"}, {}, "kB/s", "block", SIGTERM, 143},
+          // Retries without end on a radio gone silent still stop at once; a closed terminal stops too.
+          Case{{"--silent-after", "3"}, {"--retries", "2147483647"}, "resent: no answer", "block", SIGHUP, 129}})
     {
         const std::string port = StartRadio(c.radio);
         std::vector<std::string> args{"-p", port, "-a", "app.bin", "--json"};
@@ -261,8 +285,9 @@ TEST_F(CliTest, CtrlCEndsWith130AndReleasesThePortInEveryPhase)
         Process update;
         update.Start(Update(args), m_dir, "interrupted", {}, m_dir.Path().string());
         ASSERT_TRUE(WaitUntil([&] { return Has(update.Err(), c.seen); })) << update.Err();
-        kill(update.pid, SIGINT);
-        EXPECT_EQ(update.Wait(), 130) << update.Err();
+        kill(update.pid, c.signal);
+        EXPECT_EQ(update.Wait(), c.code) << update.Err();
+        EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.log")), "run end: cancelled (exit " + std::to_string(c.code)));
         const Json doc = update.Document();
         EXPECT_EQ(doc["outcome"], "cancelled");
         EXPECT_EQ(doc["cancelled"], true);
@@ -271,6 +296,17 @@ TEST_F(CliTest, CtrlCEndsWith130AndReleasesThePortInEveryPhase)
         EXPECT_NO_THROW(again.Open(NarrowToWide(port).c_str(), 115200, 0, 8, 0, FlowNone, TRUE)) << c.stage;
         StopRadio(m_radios.back());
     }
+
+    // A second stop request, of any kind, ends the program at once: no document is written.
+    const std::string port = StartRadio({"--no-menu"});
+    Process twice;
+    twice.Start(Update({"-p", port, "-a", "app.bin", "--json"}), m_dir, "twice", {}, m_dir.Path().string());
+    ASSERT_TRUE(WaitUntil([&] { return Has(twice.Err(), "s left"); })) << twice.Err();
+    kill(twice.pid, SIGINT);
+    kill(twice.pid, SIGTERM);
+    const int code = twice.Wait();
+    EXPECT_TRUE(code == 128 + SIGTERM || code == 128 + SIGINT) << code;
+    EXPECT_EQ(twice.Out(), "");
 }
 
 TEST_F(CliTest, FlagsOverrideTheFileAndBadValuesAreNamed)
@@ -279,15 +315,11 @@ TEST_F(CliTest, FlagsOverrideTheFileAndBadValuesAreNamed)
     Image("app.bin", 100, 1);
     const std::string port = StartRadio({"--ignore-select"});
     Process p;
-    EXPECT_EQ(
-        RunUpdate({"-p", port, "-a", "app.bin", "--timeout", "50", "--retries", "2", "--interval", "x", "--json"}, p),
-        1);
-    EXPECT_EQ(p.Document()["warnings"].size(), 3u);
+    EXPECT_EQ(RunUpdate({"-p", port, "-a", "app.bin", "--timeout", "50", "--retries", "2", "--json"}, p), 1);
+    EXPECT_EQ(p.Document()["warnings"].size(), 2u);
     const std::string err = p.Err();
-    EXPECT_TRUE(Has(err, "timeout=abc is not a whole number from 0 to 60000; the default 1000 is taken")) << err;
-    EXPECT_TRUE(Has(err, "WriteDataFrameRetry=0 is not a whole number from 1 to 2147483647")) << err;
-    EXPECT_TRUE(Has(err, "--interval x is not a whole number from 0 to 60000; the default 200 (150 for data blocks)"))
-        << err;
+    EXPECT_TRUE(Has(err, "timeout=abc is not a whole number from 0 to 60000; --timeout 50 is taken")) << err;
+    EXPECT_TRUE(Has(err, "WriteDataFrameRetry=0 is not a whole number from 1 to 2147483647; --retries 2")) << err;
     EXPECT_TRUE(Has(err, "select resent: no answer\nselect failed, no attempt left")) << "--retries 2 wins:\n" << err;
 }
 
@@ -349,13 +381,14 @@ TEST_F(CliTest, SeveralRadiosAtOnceFailAlone)
     for (const auto& port : ports)
         EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.log")), "[" + port + "]"));
 
-    // Ctrl-C stops every radio and releases every port.
-    const std::vector<std::string> waiting{StartRadio({"--no-menu"}), StartRadio({"--no-menu"})};
+    // Ctrl-C stops every radio and releases every port; the command is cancelled even though one
+    // radio was done before it.
+    const std::vector<std::string> waiting{StartRadio({"--no-menu"}), StartRadio()};
     Process both;
     both.Start(Update({"-p", waiting[0], "-p", waiting[1], "-a", "app.bin"}), m_dir, "both", {}, m_dir.Path().string());
-    ASSERT_TRUE(WaitUntil([&] { return Has(both.Err(), "[" + waiting[1] + "] Waiting"); })) << both.Err();
+    ASSERT_TRUE(WaitUntil([&] { return Has(both.Err(), "[" + waiting[1] + "] done"); })) << both.Err();
     kill(both.pid, SIGINT);
-    EXPECT_EQ(both.Wait(), 130);
+    EXPECT_EQ(both.Wait(), 130) << both.Err();
     CTermiosSerialPort first, second;
     EXPECT_NO_THROW(first.Open(NarrowToWide(waiting[0]).c_str(), 115200, 0, 8, 0, FlowNone, TRUE));
     EXPECT_NO_THROW(second.Open(NarrowToWide(waiting[1]).c_str(), 115200, 0, 8, 0, FlowNone, TRUE));
