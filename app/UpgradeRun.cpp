@@ -120,8 +120,10 @@ public:
         engine.m_sigAnswerTrace.connect([this](const std::vector<char>& b) { m_view.OnTraceHex(b); });
         engine.m_sigAttemptFailed.connect(
             [this](const std::vector<char>& frame, AttemptFailure why, const std::vector<char>& answer, int left) {
-                if (m_endBlock != nullptr && frame == *m_endBlock)
-                    m_result.stage = "end";
+                // After the last progress of an image come the two EOTs, then the end-of-batch block:
+                // the stage is the frame's place in the image, whatever its bytes are.
+                if (m_result.stage == UpgradeStage::Eot && frame.size() > 1)
+                    m_result.stage = UpgradeStage::End;
                 if (left > 0)
                     ++m_result.resends;
                 m_view.OnAttemptFailed(m_result.stage, m_result.block, why, answer, left);
@@ -137,7 +139,7 @@ public:
 
     bool Listen(Kd7v001YmodemControl& engine, ISerialPort& port)
     {
-        m_result.stage = "listen";
+        m_result.stage = UpgradeStage::Listen;
         m_listenStart = GetTickCount();
         m_listening = true;
         ConnectProgress(engine.m_sigListenProgress, kCaptionListen, false);
@@ -149,29 +151,27 @@ public:
     void TransferImage(Kd7v001YmodemControl& engine, ISerialPort& port, const UpgradeImage& image)
     {
         m_result.image = image.code;
-        m_result.stage = "select";
+        m_result.stage = UpgradeStage::Select;
         m_result.block = 0;
         ConnectProgress(engine.m_sigHostWriteProgress, kCaptionLocation, false);
         if (!engine.HostSelectImage(&port, image.code))
             FailAndClose(port, kHostNotResponding);
         const FrameTable& table = *image.frames;
         const int n = static_cast<int>(table.size());
-        m_endBlock = &table.rbegin()->second;
         ConnectProgress(engine.m_sigWriteProgress, kCaptionWriting, true);
         m_view.OnImageStart(image.code, image.path, n, image.bytes->size());
         engine.m_sigWriteProgress.connect([this](int done, int total) {
-            m_result.stage = done == 1 ? "header" : done < total ? "block" : "eot";
+            m_result.stage = done == 1 ? UpgradeStage::Header : done < total ? UpgradeStage::Block : UpgradeStage::Eot;
             m_result.block = done > 1 && done < total ? done - 1 : 0;
             return m_view.OnWriteProgress(done, total);
         });
         if (engine.HostWriteFrames(&port, table) != n)
             FailAndClose(port, kUnableToWrite);
-        m_endBlock = nullptr;
     }
 
     bool WriteLocation(Kd7v001YmodemControl& engine, ISerialPort& port)
     {
-        m_result.stage = "write";
+        m_result.stage = UpgradeStage::Write;
         m_result.block = 0;
         ConnectProgress(engine.m_sigHostWriteProgress, kCaptionLocation, false);
         return engine.HostWriteLocation(&port);
@@ -194,11 +194,27 @@ private:
     const UpgradeRequest& m_request;
     IUpgradeView& m_view;
     UpgradeResult& m_result;
-    const std::vector<char>* m_endBlock = nullptr;
     bool m_listening = false;
     DWORD m_listenStart = 0;
 };
 } // namespace
+
+const char* ToString(UpgradeStage stage)
+{
+    switch (stage)
+    {
+    case UpgradeStage::None: return "";
+    case UpgradeStage::Open: return "open";
+    case UpgradeStage::Listen: return "listen";
+    case UpgradeStage::Select: return "select";
+    case UpgradeStage::Header: return "header";
+    case UpgradeStage::Block: return "block";
+    case UpgradeStage::Eot: return "eot";
+    case UpgradeStage::End: return "end";
+    case UpgradeStage::Write: return "write";
+    }
+    return "";
+}
 
 std::wstring DescribeOutcome(const UpgradeResult& result)
 {
@@ -298,7 +314,7 @@ UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortF
     };
     try
     {
-        result.stage = "open";
+        result.stage = UpgradeStage::Open;
         port = makePort();
         port->Open(request.device.c_str(), 115200, NOPARITY, 8, ONESTOPBIT, FlowNone, TRUE);
         COMMTIMEOUTS timeouts{};
@@ -340,6 +356,12 @@ UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortF
                         run.FailAndClose(*port, kHostNotResponding);
                     result.outcome = UpgradeOutcome::Success;
                     result.message = kSuccess;
+                    // The command left the port: a stop asked since changes nothing, and a radio
+                    // that restarts at once takes its line with it.
+                    result.cancelled = false;
+                    UpgradeResult probe;
+                    ProbePort(*port, probe);
+                    result.lineClosedAfterWrite = engine.m_lineClosedAfterWrite || probe.portGone;
                 }
                 // Shown with the progress window still up and the port still open.
                 shown = true;

@@ -18,19 +18,36 @@ enum class UpgradeOutcome
     ImageUnreadable,   // an image path names a folder, a file that cannot be read or, strictly, nothing usable
 };
 
+// Where a run is, and where a failed one ended.
+enum class UpgradeStage
+{
+    None,
+    Open,   // the port
+    Listen, // waiting for the upgrade menu
+    Select, // the image selection
+    Header, // the header block
+    Block,  // a data block
+    Eot,    // the two EOTs
+    End,    // the end-of-batch block
+    Write,  // the write command
+};
+// "open", "listen", ... as the JSON and the log name them; "" for None.
+const char* ToString(UpgradeStage stage);
+
 struct UpgradeResult
 {
     UpgradeOutcome outcome = UpgradeOutcome::Success;
-    std::wstring message;      // the text the operator is shown (empty for ModeNotSeen)
-    DWORD error = 0;           // the serial error code, for SerialError
-    bool cancelled = false;    // the operator asked to stop
-    std::wstring detail;       // what the port said after a failure (a gone device), if anything
-    bool portGone = false;     // the port itself failed: unplugged, closed on the other side
-    std::string stage;         // where it ended: listen, select, header, block, eot, end, write
-    int block = 0;             // the data block, for stage "block"
-    int image = 0;             // the image being sent, 1 or 2; 0 before the first
-    int resends = 0;           // attempts that failed and were followed by another
-    std::string settingsError; // why the settings file could not be written, if it could not
+    std::wstring message;                    // the text the operator is shown (empty for ModeNotSeen)
+    DWORD error = 0;                         // the serial error code, for SerialError
+    bool cancelled = false;                  // the operator asked to stop
+    std::wstring detail;                     // what the port said after a failure (a gone device), if anything
+    bool portGone = false;                   // the port itself failed: unplugged, closed on the other side
+    UpgradeStage stage = UpgradeStage::None; // where it ended
+    int block = 0;                           // the data block, for UpgradeStage::Block
+    int image = 0;                           // the image being sent, 1 or 2; 0 before the first
+    int resends = 0;                         // attempts that failed and were followed by another
+    std::string settingsError;               // why the settings file could not be written, if it could not
+    bool lineClosedAfterWrite = false;       // the radio let go of its line after taking the write command
 };
 
 class IUpgradeView
@@ -54,7 +71,7 @@ public:
     // asks the engine to stop.
     virtual bool OnWait() { return false; }
     // A frame exchange failed at stage (block for a data block) and goes again when left > 0.
-    virtual void OnAttemptFailed(const std::string& /*stage*/, int /*block*/, AttemptFailure /*why*/,
+    virtual void OnAttemptFailed(UpgradeStage /*stage*/, int /*block*/, AttemptFailure /*why*/,
                                  const std::vector<char>& /*answer*/, int /*left*/)
     {
     }

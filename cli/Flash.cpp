@@ -33,11 +33,13 @@ void LogEnd(const RadioJob& job, const RadioReport& report)
     const UpgradeResult& r = report.result;
     std::string text = std::string("run end: ") + ExitName(ExitCodeFor(report)) + " (exit " +
                        std::to_string(ExitCodeFor(report)) + ")";
-    if (r.outcome != UpgradeOutcome::Success && !r.stage.empty())
-        text += " at " + (r.stage == "block" ? "block " + std::to_string(r.block) : r.stage);
+    if (r.outcome != UpgradeOutcome::Success && r.stage != UpgradeStage::None)
+        text += " at " + (r.stage == UpgradeStage::Block ? "block " + std::to_string(r.block) : ToString(r.stage));
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", report.seconds);
     text += std::string(" after ") + seconds + ", " + std::to_string(r.resends) + " resend(s): " + OutcomeLine(report);
+    if (r.lineClosedAfterWrite)
+        text += " (the radio closed its line after the write command)";
     log->log(spdlog::source_loc{__FILE__, __LINE__, "LogEnd"}, spdlog::level::info, "{}", text);
     log->flush();
 }

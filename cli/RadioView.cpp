@@ -53,6 +53,7 @@ std::string FailureText(AttemptFailure why, const std::vector<char>& answer)
     {
     case AttemptFailure::Write: return "write timed out";
     case AttemptFailure::Read: return "read error";
+    case AttemptFailure::Busy: return "the line never went quiet";
     case AttemptFailure::Answer: break;
     }
     std::size_t i = 0;
@@ -139,10 +140,10 @@ void CRadioView::OnImageStart(int image, const std::wstring& path, int frames, s
 
 bool CRadioView::OnWriteProgress(int, int) { return m_cancel.load(); }
 
-void CRadioView::OnAttemptFailed(const std::string& stage, int block, AttemptFailure why,
-                                 const std::vector<char>& answer, int left)
+void CRadioView::OnAttemptFailed(UpgradeStage stage, int block, AttemptFailure why, const std::vector<char>& answer,
+                                 int left)
 {
-    const std::string what = stage == "block" ? "block " + std::to_string(block) : stage;
+    const std::string what = stage == UpgradeStage::Block ? "block " + std::to_string(block) : ToString(stage);
     m_console.Line(m_radio, what + (left > 0 ? " resent: " : " failed, no attempt left: ") + FailureText(why, answer));
 }
 

@@ -32,7 +32,7 @@ public:
     void OnProgressEnd() override {}
     void ShowOutcome(const UpgradeResult&) override {}
     bool OnWait() override { return m_cancel.load(); }
-    void OnAttemptFailed(const std::string& stage, int block, AttemptFailure why, const std::vector<char>& answer,
+    void OnAttemptFailed(UpgradeStage stage, int block, AttemptFailure why, const std::vector<char>& answer,
                          int left) override;
 
     // Image bytes the radio acknowledged, and the seconds from the first image to the last progress.

@@ -116,8 +116,10 @@ nlohmann::json RadioJson(const RadioReport& radio, const std::vector<ImageReport
                         {"frames", image.frames}});
     doc["images"] = list;
     const bool failed = r.outcome != UpgradeOutcome::Success;
-    doc["stage"] = failed && !r.stage.empty() ? nlohmann::json(r.stage) : nlohmann::json(nullptr);
-    doc["block"] = failed && r.stage == "block" ? nlohmann::json(r.block) : nlohmann::json(nullptr);
+    doc["stage"] =
+        failed && r.stage != UpgradeStage::None ? nlohmann::json(ToString(r.stage)) : nlohmann::json(nullptr);
+    doc["block"] = failed && r.stage == UpgradeStage::Block ? nlohmann::json(r.block) : nlohmann::json(nullptr);
+    doc["closed_after_write"] = r.lineClosedAfterWrite;
     doc["image"] = failed && r.image > 0 ? nlohmann::json(r.image == 1 ? "app" : "rcdb") : nlohmann::json(nullptr);
     doc["resends"] = r.resends;
     doc["error_code"] = r.error;

@@ -94,11 +94,18 @@ void Kd7v001YmodemControl::Delay(DWORD milliseconds) { Sleep(milliseconds); }
 
 DWORD Kd7v001YmodemControl::GetTick() { return GetTickCount(); }
 
+bool Kd7v001YmodemControl::StopAsked()
+{
+    if (!m_stopped && m_stopCheck && m_stopCheck())
+        m_stopped = true;
+    return m_stopped;
+}
+
 bool Kd7v001YmodemControl::Pause(DWORD milliseconds)
 {
     for (;;)
     {
-        if (m_stopCheck && m_stopCheck())
+        if (StopAsked())
             return false;
         if (milliseconds == 0)
             return true;
@@ -106,6 +113,42 @@ bool Kd7v001YmodemControl::Pause(DWORD milliseconds)
         Delay(step);
         milliseconds -= step;
     }
+}
+
+WaitBudget Kd7v001YmodemControl::Budget(DWORD milliseconds)
+{
+    const DWORD start = GetTick();
+    return [this, start, milliseconds]() -> DWORD {
+        if (StopAsked())
+            return 0;
+        if (milliseconds == kNoDeadline)
+            return kNoDeadline;
+        const DWORD spent = GetTick() - start;
+        return spent >= milliseconds ? 0 : milliseconds - spent;
+    };
+}
+
+DWORD Kd7v001YmodemControl::ReadBudget(DWORD milliseconds)
+{
+    // A read needs a moment to complete even with bytes waiting (under Wine more than a
+    // millisecond): a shorter budget would cancel it with the answer unread.
+    return milliseconds < kWaitSliceMs ? kWaitSliceMs : milliseconds;
+}
+
+DWORD Kd7v001YmodemControl::ResendGuardMs() const
+{
+    if (!m_answerTimed)
+        return kUntimedGuardMs;
+    const DWORD guard = m_longestAnswerMs + m_longestAnswerMs / 2 + kGuardMarginMs;
+    return guard < kGuardFloorMs ? kGuardFloorMs : guard;
+}
+
+void Kd7v001YmodemControl::NoteAnswerTime(DWORD sentAt)
+{
+    const DWORD took = GetTick() - sentAt;
+    m_answerTimed = true;
+    if (took > m_longestAnswerMs)
+        m_longestAnswerMs = took;
 }
 
 int Kd7v001YmodemControl::MakeFileFrames(FrameTable& table, const std::vector<char>& data, const std::wstring& fileName)
@@ -205,11 +248,12 @@ bool Kd7v001YmodemControl::IsMainMenu(const std::vector<char>& answer)
     return false;
 }
 
-int Kd7v001YmodemControl::HostReadAnswer(ISerialPort* port, HANDLE hEvent, std::vector<char>& answer)
+int Kd7v001YmodemControl::HostReadAnswer(ISerialPort* port, HANDLE hEvent, std::vector<char>& answer, DWORD budgetMs)
 {
     std::vector<char> piece;
-    if (ReadSerialAvailable(port, hEvent, piece) == -1)
-        return -1;
+    const int n = ReadSerialAvailable(port, hEvent, piece, Budget(budgetMs));
+    if (n < 0)
+        return n;
     answer.insert(answer.end(), piece.begin(), piece.end());
     return static_cast<int>(answer.size());
 }
@@ -221,60 +265,166 @@ template <typename... Args> void Kd7v001YmodemControl::LogError(int line, const 
                  fmt::runtime(text), std::forward<Args>(args)...);
 }
 
+bool Kd7v001YmodemControl::PrepareLine(ISerialPort* port, HANDLE hEvent, const std::vector<char>& frame)
+{
+    if (!m_quietBeforeNext)
+    {
+        DiscardSerialInput(port, hEvent);
+        return true;
+    }
+    m_quietBeforeNext = false;
+    // Long enough for the answer of the earliest copy that was never heard from, had it come as
+    // late as the last one's would.
+    const DWORD quiet = ResendGuardMs() + m_unheardSpanMs;
+    // Bounded: a line that never goes quiet fails the frame rather than holding it.
+    const DWORD limit = quiet * 10 > kQuietLimitMs ? quiet * 10 : kQuietLimitMs;
+    const DWORD start = GetTick();
+    DWORD lastByte = start;
+    std::vector<char> heard;
+    for (;;)
+    {
+        const DWORD now = GetTick();
+        if (now - lastByte >= quiet)
+            return true;
+        if (now - start >= limit)
+        {
+            m_sigAttemptFailed(frame, AttemptFailure::Busy, heard, 0);
+            return false;
+        }
+        std::vector<char> late;
+        const int n = HostReadAnswer(port, hEvent, late, ReadBudget(quiet - (now - lastByte)));
+        if (StopAsked())
+            return false;
+        if (n > 0)
+        {
+            // A copy's answer, after the last copy went out: an answer time at least that long.
+            NoteAnswerTime(m_lastSentAt);
+            lastByte = GetTick();
+            m_sigAnswerTrace(late);
+            heard.insert(heard.end(), late.begin(), late.end());
+        }
+        else if (n == -1 && !Pause(kPauseStepMs))
+            return false;
+    }
+}
+
 bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<char>& frame, int retries, int interval,
                                           unsigned minAnswer, AnswerCheck check)
 {
     CWaitEvent event;
     COMMTIMEOUTS timeouts{};
     port->GetTimeouts(timeouts);
-    const auto failed = [&](AttemptFailure why, const std::vector<char>& answer, int left, DWORD pause) {
-        m_sigAttemptFailed(frame, why, answer, left);
-        return Pause(pause);
+    bool sent = false;
+    DWORD sentAt = 0;
+    bool unheard = false; // a copy went out and nothing came back before the next
+    DWORD firstUnheardAt = 0;
+    const auto done = [&](int attempts) {
+        // Answers to its other copies may still be under way: the next frame waits for quiet.
+        m_quietBeforeNext = attempts > 1;
+        m_unheardSpanMs = unheard ? sentAt - firstUnheardAt : 0;
+        m_lastSentAt = sentAt;
+        return true;
     };
     try
     {
+        if (retries <= 0 || !PrepareLine(port, event.Get(), frame))
+            return false;
+        int attempts = 0;
         // Counting down from the attempts, never below zero: any count is safe.
         for (int left = retries; left > 0;)
         {
             --left;
-            // A late answer to an earlier attempt must not pass for the answer to this one.
-            DiscardSerialInput(port, event.Get());
-            if (!WriteSerialFrame(port, event.Get(), frame))
-            {
-                LogError(__LINE__, kLogWriteFailed, frame.size(), left);
-                if (!failed(AttemptFailure::Write, {}, left, timeouts.WriteTotalTimeoutConstant))
-                    return false;
-                continue;
-            }
-            if (!Pause(static_cast<DWORD>(interval)))
-                return false;
+            ++attempts;
             std::vector<char> answer;
-            if (HostReadAnswer(port, event.Get(), answer) == -1)
+            AttemptFailure why = AttemptFailure::Answer;
+            DWORD pause = timeouts.ReadTotalTimeoutConstant;
+            if (!WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)))
             {
-                LogError(__LINE__, kLogReadFailed, left);
-                if (!failed(AttemptFailure::Read, {}, left, timeouts.ReadTotalTimeoutConstant))
+                if (StopAsked())
                     return false;
-                continue;
+                LogError(__LINE__, kLogWriteFailed, frame.size(), left);
+                why = AttemptFailure::Write;
+                pause = timeouts.WriteTotalTimeoutConstant;
             }
-            m_sigAnswerTrace(answer);
-            if (answer.size() < minAnswer)
+            else
             {
-                // A stop asked during the first read window is not kept waiting for a second one.
-                if (!Pause(0))
+                sent = true;
+                sentAt = GetTick();
+                if (!Pause(static_cast<DWORD>(interval)))
                     return false;
                 if (HostReadAnswer(port, event.Get(), answer) == -1)
                 {
-                    if (!failed(AttemptFailure::Read, answer, left, timeouts.ReadTotalTimeoutConstant))
-                        return false;
-                    continue;
+                    LogError(__LINE__, kLogReadFailed, left);
+                    why = AttemptFailure::Read;
                 }
-                m_sigAnswerTrace(answer);
+                else if (!StopAsked())
+                {
+                    if (!answer.empty())
+                        NoteAnswerTime(sentAt);
+                    m_sigAnswerTrace(answer);
+                    // A stop asked during the first read window is not kept waiting for a second one.
+                    if (answer.size() < minAnswer && !StopAsked())
+                    {
+                        const bool heard = !answer.empty();
+                        if (HostReadAnswer(port, event.Get(), answer) == -1)
+                            why = AttemptFailure::Read;
+                        else
+                        {
+                            if (!heard && !answer.empty())
+                                NoteAnswerTime(sentAt);
+                            m_sigAnswerTrace(answer);
+                        }
+                    }
+                }
+                if (StopAsked())
+                    return false;
+                if (why == AttemptFailure::Answer)
+                {
+                    if (check(answer))
+                        return done(attempts);
+                    LogError(__LINE__, kLogWrongAnswer, FormatHex(answer), left);
+                }
             }
-            if (check(answer))
-                return true;
-            LogError(__LINE__, kLogWrongAnswer, FormatHex(answer), left);
-            if (!failed(AttemptFailure::Answer, answer, left, timeouts.ReadTotalTimeoutConstant))
+            // The pause before the frame goes again. What arrives in it is the late answer of what
+            // was sent, judged before any resend; and no copy follows the last one sooner than the
+            // guard, so the answers of two copies are never under way at once.
+            if (sent)
+            {
+                const DWORD since = GetTick() - sentAt;
+                const DWORD guard = ResendGuardMs();
+                if (since < guard && guard - since > pause)
+                    pause = guard - since;
+            }
+            // A port whose read failed is not read again at once: its pause is a plain one.
+            if (why == AttemptFailure::Read && !Pause(pause))
                 return false;
+            const DWORD pauseStart = GetTick();
+            for (DWORD spent = 0; why != AttemptFailure::Read && spent < pause; spent = GetTick() - pauseStart)
+            {
+                const std::size_t before = answer.size();
+                const int n = HostReadAnswer(port, event.Get(), answer, ReadBudget(pause - spent));
+                if (StopAsked())
+                    return false;
+                if (n == -1)
+                {
+                    if (!Pause(pause - spent))
+                        return false;
+                    break;
+                }
+                if (answer.size() == before)
+                    continue;
+                if (sent && before == 0)
+                    NoteAnswerTime(sentAt);
+                m_sigAnswerTrace(answer);
+                if (check(answer))
+                    return done(attempts);
+            }
+            if (why != AttemptFailure::Write && answer.empty() && !unheard)
+            {
+                unheard = true;
+                firstUnheardAt = sentAt;
+            }
+            m_sigAttemptFailed(frame, why, answer, left);
         }
     }
     catch (const CSerialException&)
@@ -289,6 +439,8 @@ bool Kd7v001YmodemControl::HostListenUpdate(ISerialPort* port)
     const int total = ReadSettingInt("ListenUpdateRetry", 300);
     const DWORD interval = ReadSettingPause("listenInterval", 300);
     int left = total;
+    // The end of a read cut short by its bounds, so a menu cut in two by them is still seen.
+    std::vector<char> tail;
     try
     {
         for (;;)
@@ -301,11 +453,16 @@ bool Kd7v001YmodemControl::HostListenUpdate(ISerialPort* port)
             if (!Pause(interval))
                 return false;
             std::vector<char> answer;
-            if (HostReadAnswer(port, event.Get(), answer) == -1)
+            const int n = HostReadAnswer(port, event.Get(), answer);
+            if (StopAsked())
+                return false;
+            if (n == -1)
             {
                 --left;
                 continue;
             }
+            COMSTAT stat{};
+            port->GetStatus(stat);
             m_sigListenTrace(answer);
             // Keep each pass near a second, asking the progress slots before every step.
             long long elapsed = static_cast<long long>(GetTick() - t0);
@@ -317,8 +474,11 @@ bool Kd7v001YmodemControl::HostListenUpdate(ISerialPort* port)
                         return false;
                 }
             }
-            if (IsMainMenu(answer))
+            tail.insert(tail.end(), answer.begin(), answer.end());
+            if (IsMainMenu(tail))
                 return true;
+            const std::size_t keep = stat.cbInQue > 0 ? sizeof kMainMenu - 2 : 0;
+            tail.erase(tail.begin(), tail.end() - static_cast<std::ptrdiff_t>(std::min(keep, tail.size())));
             --left;
         }
     }
@@ -399,6 +559,44 @@ bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
 {
     if (!m_sigHostWriteProgress(4, 4))
         return false;
+    const int retries = ReadSettingInt("WriteDataFrameRetry", 10);
+    const DWORD interval = ReadSettingPause("WriteDataFrameInterval", 200);
     const std::vector<char> frame{HOST_WRITE};
-    return SendWithSettings(port, frame, 10, 200, 1, [this](const std::vector<char>& a) { return AcceptAnyAnswer(a); });
+    CWaitEvent event;
+    COMMTIMEOUTS timeouts{};
+    port->GetTimeouts(timeouts);
+    try
+    {
+        if (retries <= 0 || !PrepareLine(port, event.Get(), frame))
+            return false;
+        for (int left = retries;;)
+        {
+            --left;
+            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) && port->Flush())
+                break;
+            if (StopAsked())
+                return false;
+            LogError(__LINE__, kLogWriteFailed, frame.size(), left);
+            m_sigAttemptFailed(frame, AttemptFailure::Write, {}, left);
+            if (left <= 0 || !Pause(timeouts.WriteTotalTimeoutConstant))
+                return false;
+        }
+    }
+    catch (const CSerialException&)
+    {
+        return false;
+    }
+    // The command has left the port: the radio has it, whatever it answers or does next; it may
+    // restart at once and take its line with it. Its answer is only shown.
+    try
+    {
+        std::vector<char> answer;
+        if (Pause(interval) && HostReadAnswer(port, event.Get(), answer) >= 0)
+            m_sigAnswerTrace(answer);
+    }
+    catch (const CSerialException&)
+    {
+        m_lineClosedAfterWrite = true;
+    }
+    return true;
 }

@@ -5,6 +5,7 @@
 #include "config/Logger.h"
 #include "platform/Win32Api.h"
 #include "serial/ISerialPort.h"
+#include "serial/SerialLink.h"
 
 #include <boost/signals2/signal.hpp>
 
@@ -39,6 +40,7 @@ enum class AttemptFailure
     Write,  // the frame did not go out
     Read,   // the answer could not be read
     Answer, // the answer was missing or wrong
+    Busy,   // the line never went quiet after a frame sent more than once: the next was not sent
 };
 
 // Upper-case hex, each byte as two digits and a blank ("06 43 "); no bytes give "".
@@ -81,6 +83,19 @@ public:
     // stop, so a Cancel takes effect within a step whatever the pause.
     bool Pause(DWORD milliseconds);
 
+    // Before any answer was timed, a frame is not sent again sooner than this after it went out.
+    static constexpr DWORD kUntimedGuardMs = 1000;
+    static constexpr DWORD kGuardFloorMs = 100;
+    static constexpr DWORD kGuardMarginMs = 20;
+    // The longest wait for quiet after a frame that went more than once, unless ten guards are longer.
+    static constexpr DWORD kQuietLimitMs = 5000;
+    // The least time between a frame going out and its next copy, or of quiet after a frame that
+    // went more than once: the longest answer time of this run with room for its jitter, so two
+    // copies' answers are never under way at once (an ACK carries no block number).
+    DWORD ResendGuardMs() const;
+    // The longest time from a frame leaving to the first byte of its answer, seen in this run.
+    DWORD LongestAnswerMs() const { return m_longestAnswerMs; }
+
     static int MakeFileFrames(FrameTable& table, const std::vector<char>& data, const std::wstring& fileName);
 
     bool AcceptAnyAnswer(const std::vector<char>& answer) const;
@@ -90,7 +105,7 @@ public:
     bool IsNak(const std::vector<char>& answer) const;
     static bool IsMainMenu(const std::vector<char>& answer);
 
-    int HostReadAnswer(ISerialPort* port, HANDLE hEvent, std::vector<char>& answer);
+    int HostReadAnswer(ISerialPort* port, HANDLE hEvent, std::vector<char>& answer, DWORD budgetMs = kNoDeadline);
     bool HostWriteFrame(ISerialPort* port, const std::vector<char>& frame, int retries, int interval,
                         unsigned minAnswer, AnswerCheck check);
     bool HostListenUpdate(ISerialPort* port);
@@ -109,15 +124,34 @@ public:
     ProgressSignal m_sigHostWriteProgress;
     TraceSignal m_sigListenTrace;
     TraceSignal m_sigAnswerTrace;
-    // Every failed attempt of HostWriteFrame, before its pause.
+    // Every failed attempt of a frame, after the pause in which its late answer could still come:
+    // the frame goes again when attempts are left.
     AttemptSignal m_sigAttemptFailed;
     // Asked during every pause; true stops the operation under way, as a progress slot's stop does.
     std::function<bool()> m_stopCheck;
     // The logger the exchange failures go to, looked up at each message.
     std::string m_strLogger = kAppLoggerName;
+    // Set when the write command had left the port and the line then failed (the radio restarting).
+    bool m_lineClosedAfterWrite = false;
 
 private:
     template <typename... Args> void LogError(int line, const char* text, Args&&... args);
+    // A stop asked through m_stopCheck, remembered for the rest of the operation.
+    bool StopAsked();
+    // The budget of a wait of at most milliseconds (kNoDeadline: none), ended by a stop.
+    WaitBudget Budget(DWORD milliseconds);
+    static DWORD ReadBudget(DWORD milliseconds);
+    void NoteAnswerTime(DWORD sentAt);
+    // Before a frame's first attempt: what the line already holds is stale and dropped; after a
+    // frame that went more than once the line must first stay quiet for ResendGuardMs.
+    bool PrepareLine(ISerialPort* port, HANDLE hEvent, const std::vector<char>& frame);
     bool SendWithSettings(ISerialPort* port, const std::vector<char>& frame, int defaultRetries, int defaultInterval,
                           unsigned minAnswer, AnswerCheck check);
+
+    bool m_stopped = false;
+    bool m_answerTimed = false;
+    DWORD m_longestAnswerMs = 0;
+    bool m_quietBeforeNext = false;
+    DWORD m_unheardSpanMs = 0; // from the first copy of the last frame never heard from to its last copy
+    DWORD m_lastSentAt = 0;
 };

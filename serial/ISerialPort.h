@@ -36,6 +36,16 @@ public:
     virtual BOOL SetState(DCB& dcb) = 0;
     virtual BOOL GetState(DCB& dcb) = 0;
     virtual void Close() = 0;
+    // Three more calls, so a wait can be cut into slices and a command known to have left:
+    // waits up to milliseconds for the request (WaitForSingleObject on its event, then
+    // GetOverlappedResult without waiting): TRUE with the count when it completed, FALSE with last
+    // error WAIT_TIMEOUT while it still runs; a request that ended in failure throws.
+    virtual BOOL WaitOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, DWORD dwMilliseconds) = 0;
+    // Cancels the request (CancelIoEx); the caller collects it with GetOverlappedResult, wait TRUE,
+    // which throws ERROR_OPERATION_ABORTED unless it completed first.
+    virtual BOOL CancelIo(OVERLAPPED& overlapped) = 0;
+    // Returns once every byte written has left the port (FlushFileBuffers); throws when it cannot.
+    virtual BOOL Flush() = 0;
 
 protected:
     ~ISerialPort() = default;

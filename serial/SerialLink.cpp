@@ -2,7 +2,42 @@
 
 #include "serial/SerialException.h"
 
-bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>& frame)
+#include <algorithm>
+
+namespace
+{
+// Waits for a pending request in slices while the budget lasts: true when it completed (count
+// set), false when the budget ended it, the request cancelled and collected.
+bool WaitRequest(ISerialPort* port, OVERLAPPED& ov, DWORD& count, const WaitBudget& budget)
+{
+    if (!budget)
+        return port->GetOverlappedResult(ov, count, TRUE) != FALSE;
+    for (;;)
+    {
+        const DWORD left = budget();
+        if (left == 0)
+        {
+            port->CancelIo(ov);
+            try
+            {
+                // It may have completed before the cancel reached it: then its bytes count.
+                port->GetOverlappedResult(ov, count, TRUE);
+                return true;
+            }
+            catch (const CSerialException& e)
+            {
+                if (e.m_dwError != ERROR_OPERATION_ABORTED)
+                    throw;
+                return false;
+            }
+        }
+        if (port->WaitOverlappedResult(ov, count, std::min(left, kWaitSliceMs)))
+            return true;
+    }
+}
+} // namespace
+
+bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>& frame, const WaitBudget& budget)
 {
     OVERLAPPED ov{};
     ResetEvent(hEvent);
@@ -21,7 +56,8 @@ bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>&
     DWORD written = 0;
     try
     {
-        port->GetOverlappedResult(ov, written, TRUE);
+        if (!WaitRequest(port, ov, written, budget))
+            return false;
     }
     catch (const CSerialException& e)
     {
@@ -38,11 +74,13 @@ bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>&
     return false;
 }
 
-int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out)
+int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out, const WaitBudget& budget,
+                        std::size_t maxBytes)
 {
     std::vector<char> buffer;
     int count = 0;
-    for (;;)
+    bool stopped = false;
+    while (static_cast<std::size_t>(count) < maxBytes)
     {
         OVERLAPPED ov{};
         ResetEvent(hEvent);
@@ -65,7 +103,11 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
             DWORD got = 0;
             try
             {
-                port->GetOverlappedResult(ov, got, TRUE);
+                if (!WaitRequest(port, ov, got, budget))
+                {
+                    stopped = true;
+                    break;
+                }
             }
             catch (const CSerialException& e)
             {
@@ -85,7 +127,7 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
             break;
     }
     out.insert(out.end(), buffer.begin(), buffer.begin() + count);
-    return count;
+    return stopped && count == 0 ? kReadStopped : count;
 }
 
 int DiscardSerialInput(ISerialPort* port, HANDLE hEvent)

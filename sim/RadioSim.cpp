@@ -154,6 +154,13 @@ void CRadioSim::Run()
         const auto answers = m_radio.Feed(buffer.data(), static_cast<std::size_t>(got));
         if (m_radio.Images().size() > imagesBefore)
             SaveImage(m_radio.Images().back(), nullptr);
+        if (m_options.restartAfterWriteMs >= 0 && m_radio.WriteCommandSeen())
+        {
+            // A radio with its own USB serial chip: the port disappears as it restarts.
+            SleepMs(m_options.restartAfterWriteMs);
+            CloseMaster();
+            break;
+        }
         for (const auto& answer : answers)
         {
             if (answer.vanish)

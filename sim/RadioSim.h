@@ -16,9 +16,10 @@ struct RadioSimOptions
     long menuDelayMs = 100; // after the port is opened
     bool noMenu = false;
     long answerDelayMs = 0;
-    long splitGapMs = 30;       // between the pieces of a split answer
-    unsigned baud = 0;          // pace as a real line of this rate; 0 does not pace
-    bool exitAfterWrite = true; // end when the host closes the port after the write command
+    long splitGapMs = 30;          // between the pieces of a split answer
+    unsigned baud = 0;             // pace as a real line of this rate; 0 does not pace
+    bool exitAfterWrite = true;    // end when the host closes the port after the write command
+    long restartAfterWriteMs = -1; // the radio restarts this long after the write command, its port gone
     std::string menuText = "\r\n==== KD7X boot loader ====\r\n  Main Menu\r\n"
                            "  1 application image\r\n  2 resource database\r\n  4 write and restart\r\n";
 };

@@ -39,6 +39,8 @@ int main(int argc, char** argv)
     app.add_option("--menu-delay", options.menuDelayMs, "Milliseconds from the port's opening to the menu")
         ->default_val(100);
     app.add_flag("--no-menu", options.noMenu, "Never show the upgrade menu");
+    app.add_option("--restart-after-write", options.restartAfterWriteMs,
+                   "Restart this many milliseconds after the write command, closing the port unanswered");
     app.add_option("--baud", options.baud, "Pace as a line of this baud rate (0: no pacing)");
     bool stay = false;
     app.add_flag("--stay", stay, "Keep running after the write command (default: end when the host closes)");

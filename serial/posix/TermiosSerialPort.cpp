@@ -13,43 +13,30 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
 {
 constexpr ULONG_PTR kStatusTimeout = 0x102;
+constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 constexpr DWORD kNoWait = 0xFFFFFFFF;
 const char* const kGone = "The device has gone (unplugged, or the other side closed)";
 
 using Clock = std::chrono::steady_clock;
 
-struct Deadline
+// Polls for events up to milliseconds (-1: for ever), again after an interruption with the time
+// left. Returns the poll revents, 0 on time-out, -1 on error (errno set).
+int WaitFor(int fd, short events, long long milliseconds)
 {
-    bool infinite = false;
-    Clock::time_point at;
-};
-
-Deadline MakeDeadline(DWORD constant, DWORD multiplier, DWORD count, bool allZeroWaitsForever)
-{
-    Deadline d;
-    const unsigned long long total = constant + static_cast<unsigned long long>(multiplier) * count;
-    if (total == 0 && allZeroWaitsForever)
-        d.infinite = true;
-    d.at = Clock::now() + std::chrono::milliseconds(total);
-    return d;
-}
-
-// Waits for the events or the deadline; the time left is recomputed after each interruption.
-// Returns the poll revents, 0 on time-out, -1 on error (errno set).
-int WaitFor(int fd, short events, const Deadline& deadline)
-{
+    const auto until = Clock::now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
     for (;;)
     {
         int timeout = -1;
-        if (!deadline.infinite)
+        if (milliseconds >= 0)
         {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.at - Clock::now());
-            timeout = left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), INT_MAX));
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+            timeout = left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
         }
         pollfd p{fd, events, 0};
         const int n = poll(&p, 1, timeout);
@@ -256,51 +243,209 @@ BOOL CTermiosSerialPort::SetTimeouts(COMMTIMEOUTS& timeouts)
     return TRUE;
 }
 
+// A request completes at once when it can; otherwise it is kept, and GetOverlappedResult or
+// WaitOverlappedResult carry it on, as the driver does for an overlapped request on Windows.
 BOOL CTermiosSerialPort::Write(const void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesWritten)
 {
     RequireOpen();
-    const auto* bytes = static_cast<const char*>(lpBuf);
-    DWORD done = 0;
-    bool waited = false;
-    const Deadline deadline =
-        MakeDeadline(m_timeouts.WriteTotalTimeoutConstant, m_timeouts.WriteTotalTimeoutMultiplier, dwCount, true);
-    while (done < dwCount)
+    Request request;
+    request.active = true;
+    request.write = true;
+    request.out = static_cast<const char*>(lpBuf);
+    request.count = dwCount;
+    request.overlapped = &overlapped;
+    const unsigned long long total = m_timeouts.WriteTotalTimeoutConstant +
+                                     static_cast<unsigned long long>(m_timeouts.WriteTotalTimeoutMultiplier) * dwCount;
+    request.endless = total == 0;
+    request.deadline = Clock::now() + std::chrono::milliseconds(total);
+    const bool done = Advance(request);
+    if (lpNumberOfBytesWritten != nullptr)
+        *lpNumberOfBytesWritten = request.done;
+    if (done)
     {
-        const ssize_t n = ::write(m_fd, bytes + done, dwCount - done);
+        Complete(request, false);
+        return TRUE;
+    }
+    m_request = request;
+    throw CSerialException(ERROR_IO_PENDING);
+}
+
+BOOL CTermiosSerialPort::Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesRead)
+{
+    if (m_fd < 0)
+        return Fail(ERROR_INVALID_HANDLE);
+    Request request;
+    request.active = true;
+    request.in = static_cast<char*>(lpBuf);
+    request.count = dwCount;
+    request.overlapped = &overlapped;
+    const unsigned long long total = m_timeouts.ReadTotalTimeoutConstant +
+                                     static_cast<unsigned long long>(m_timeouts.ReadTotalTimeoutMultiplier) * dwCount;
+    // All-zero time-outs wait for ever; MAXDWORD as the interval with zero totals returns at once.
+    const bool noWait = m_timeouts.ReadIntervalTimeout == kNoWait && total == 0;
+    request.endless = total == 0 && !noWait;
+    request.deadline = Clock::now() + std::chrono::milliseconds(total);
+    try
+    {
+        if (Advance(request) || noWait)
+        {
+            Complete(request, request.done < request.count);
+            if (lpNumberOfBytesRead != nullptr)
+                *lpNumberOfBytesRead = request.done;
+            return TRUE;
+        }
+    }
+    catch (const CSerialException& e)
+    {
+        return Fail(e.m_dwError);
+    }
+    m_request = request;
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+bool CTermiosSerialPort::Advance(Request& request)
+{
+    while (request.done < request.count)
+    {
+        const DWORD left = request.count - request.done;
+        const ssize_t n = request.write ? ::write(m_fd, request.out + request.done, left)
+                                        : ::read(m_fd, request.in + request.done, left);
         if (n > 0)
         {
-            done += static_cast<DWORD>(n);
+            request.done += static_cast<DWORD>(n);
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN)
-        {
-            const int err = errno;
-            throw CSerialException(IsGone(err) ? ERROR_INVALID_HANDLE : ERROR_GEN_FAILURE,
-                                   IsGone(err) ? kGone : std::strerror(err));
-        }
-        waited = true;
-        const int revents = WaitFor(m_fd, POLLOUT, deadline);
-        if (revents == 0)
-            break; // the write time-out cut it short
-        if (revents < 0 || (revents & (POLLHUP | POLLERR | POLLNVAL)))
-            throw CSerialException(ERROR_INVALID_HANDLE, kGone);
+        // With VMIN and VTIME 0 an empty line reads as 0 bytes; a gone one fails, or hangs up
+        // (the wait's poll tells).
+        if (n == 0 || errno == EAGAIN)
+            return false;
+        const int err = errno;
+        throw CSerialException(IsGone(err) ? ERROR_INVALID_HANDLE : ERROR_GEN_FAILURE,
+                               IsGone(err) ? kGone : std::strerror(err));
     }
-    overlapped.Internal = done == dwCount ? 0 : kStatusTimeout;
-    overlapped.InternalHigh = done;
-    if (lpNumberOfBytesWritten != nullptr)
-        *lpNumberOfBytesWritten = done;
-    if (!waited)
-        return TRUE;
-    // As on Windows, a write that had to wait reports through GetOverlappedResult.
-    throw CSerialException(ERROR_IO_PENDING);
+    return true;
 }
 
-BOOL CTermiosSerialPort::GetOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, BOOL)
+bool CTermiosSerialPort::WaitRequest(Request& request, long long milliseconds)
+{
+    const auto sliceEnd = Clock::now() + std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds);
+    for (;;)
+    {
+        if (Advance(request))
+        {
+            Complete(request, false);
+            return true;
+        }
+        const auto now = Clock::now();
+        if (!request.endless && now >= request.deadline)
+        {
+            Complete(request, true);
+            return true;
+        }
+        long long wait = -1;
+        if (!request.endless)
+            wait = std::chrono::duration_cast<std::chrono::milliseconds>(request.deadline - now).count() + 1;
+        if (milliseconds >= 0)
+        {
+            const long long slice = std::chrono::duration_cast<std::chrono::milliseconds>(sliceEnd - now).count();
+            if (slice <= 0)
+                return false;
+            wait = wait < 0 ? slice : std::min(wait, slice);
+        }
+        const int revents = WaitFor(m_fd, request.write ? POLLOUT : POLLIN, wait);
+        if (revents < 0 || (revents & POLLNVAL))
+            throw CSerialException(ERROR_INVALID_HANDLE, kGone);
+        // Bytes that came before a hang-up are still read; with none the line has gone.
+        if ((revents & (POLLHUP | POLLERR)) && (request.write || !Advance(request)))
+            throw CSerialException(ERROR_INVALID_HANDLE, kGone);
+    }
+}
+
+void CTermiosSerialPort::Complete(Request& request, bool timedOut)
+{
+    request.overlapped->Internal = timedOut ? kStatusTimeout : 0;
+    request.overlapped->InternalHigh = request.done;
+    request.active = false;
+}
+
+BOOL CTermiosSerialPort::GetOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, BOOL bWait)
 {
     RequireOpen();
+    if (m_request.active && m_request.overlapped == &overlapped)
+    {
+        try
+        {
+            if (!WaitRequest(m_request, bWait ? -1 : 0))
+                throw CSerialException(ERROR_IO_INCOMPLETE);
+        }
+        catch (...)
+        {
+            m_request.active = false;
+            throw;
+        }
+    }
+    if (overlapped.Internal == kStatusCancelled)
+        throw CSerialException(ERROR_OPERATION_ABORTED);
     dwBytesTransferred = static_cast<DWORD>(overlapped.InternalHigh);
+    return TRUE;
+}
+
+BOOL CTermiosSerialPort::WaitOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, DWORD dwMilliseconds)
+{
+    RequireOpen();
+    if (m_request.active && m_request.overlapped == &overlapped)
+    {
+        try
+        {
+            if (!WaitRequest(m_request, dwMilliseconds))
+            {
+                SetLastError(WAIT_TIMEOUT);
+                return FALSE;
+            }
+        }
+        catch (...)
+        {
+            m_request.active = false;
+            throw;
+        }
+    }
+    return GetOverlappedResult(overlapped, dwBytesTransferred, FALSE);
+}
+
+BOOL CTermiosSerialPort::CancelIo(OVERLAPPED& overlapped)
+{
+    RequireOpen();
+    if (m_request.active && m_request.overlapped == &overlapped)
+    {
+        overlapped.Internal = kStatusCancelled;
+        overlapped.InternalHigh = m_request.done;
+        m_request.active = false;
+    }
+    return TRUE;
+}
+
+BOOL CTermiosSerialPort::Flush()
+{
+    RequireOpen();
+    // Until the driver holds nothing more to send, within the write time-out, then the last
+    // bytes out of the line's own buffer.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.WriteTotalTimeoutConstant);
+    for (;;)
+    {
+        int queued = 0;
+        if (ioctl(m_fd, TIOCOUTQ, &queued) != 0)
+            throw CSerialException(ERROR_INVALID_HANDLE, kGone);
+        if (queued == 0)
+            break;
+        if (m_timeouts.WriteTotalTimeoutConstant != 0 && Clock::now() >= deadline)
+            throw CSerialException(ERROR_SEM_TIMEOUT, m_path + ": the bytes written did not leave the port");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (tcdrain(m_fd) != 0 && IsGone(errno))
+        throw CSerialException(ERROR_INVALID_HANDLE, kGone);
     return TRUE;
 }
 
@@ -316,53 +461,6 @@ BOOL CTermiosSerialPort::GetStatus(COMSTAT& stat)
     stat.cbInQue = static_cast<DWORD>(in);
     stat.cbOutQue = static_cast<DWORD>(out);
     return TRUE;
-}
-
-BOOL CTermiosSerialPort::Read(void* lpBuf, DWORD dwCount, OVERLAPPED& overlapped, DWORD* lpNumberOfBytesRead)
-{
-    if (m_fd < 0)
-        return Fail(ERROR_INVALID_HANDLE);
-    auto* bytes = static_cast<char*>(lpBuf);
-    DWORD done = 0;
-    bool waited = false;
-    const bool noWait = m_timeouts.ReadIntervalTimeout == kNoWait && m_timeouts.ReadTotalTimeoutConstant == 0 &&
-                        m_timeouts.ReadTotalTimeoutMultiplier == 0;
-    const Deadline deadline =
-        MakeDeadline(m_timeouts.ReadTotalTimeoutConstant, m_timeouts.ReadTotalTimeoutMultiplier, dwCount, !noWait);
-    bool hungUp = false;
-    while (done < dwCount)
-    {
-        const ssize_t n = ::read(m_fd, bytes + done, dwCount - done);
-        if (n > 0)
-        {
-            done += static_cast<DWORD>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // With VMIN and VTIME 0 an empty line reads as 0 bytes; a gone one fails or hangs up.
-        if ((n < 0 && errno != EAGAIN) || hungUp)
-            return Fail(ERROR_INVALID_HANDLE);
-        if (noWait)
-            break;
-        waited = true;
-        const int revents = WaitFor(m_fd, POLLIN, deadline);
-        if (revents == 0)
-            break;
-        if (revents < 0 || (revents & POLLNVAL))
-            return Fail(ERROR_INVALID_HANDLE);
-        // Bytes that came before a hang-up are still read; the next empty read reports it.
-        hungUp = (revents & (POLLHUP | POLLERR)) != 0;
-    }
-    overlapped.Internal = done == dwCount ? 0 : kStatusTimeout;
-    overlapped.InternalHigh = done;
-    if (lpNumberOfBytesRead != nullptr)
-        *lpNumberOfBytesRead = done;
-    if (done == dwCount && !waited)
-        return TRUE;
-    // Anything else completes "later": the status and count wait in the request.
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
 }
 
 std::wstring CTermiosSerialPort::GetDevicePath() { return m_fd < 0 ? std::wstring() : NarrowToWide(m_path); }
@@ -422,6 +520,7 @@ void CTermiosSerialPort::Close()
         return;
     ::close(m_fd); // the lock goes with the descriptor
     m_fd = -1;
+    m_request = Request{};
     m_path.clear();
     m_dcb = DCB{};
 }

@@ -5,6 +5,7 @@
 
 #include "serial/ISerialPort.h"
 
+#include <chrono>
 #include <string>
 
 class CTermiosSerialPort final : public ISerialPort
@@ -33,17 +34,42 @@ public:
     BOOL SetState(DCB& dcb) override;
     BOOL GetState(DCB& dcb) override;
     void Close() override;
+    BOOL WaitOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, DWORD dwMilliseconds) override;
+    BOOL CancelIo(OVERLAPPED& overlapped) override;
+    BOOL Flush() override;
 
     bool IsOpen() const { return m_fd >= 0; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // The one request that may be outstanding, as Windows keeps it for an overlapped handle.
+    struct Request
+    {
+        bool active = false;
+        bool write = false;
+        char* in = nullptr;
+        const char* out = nullptr;
+        DWORD count = 0;
+        DWORD done = 0;
+        bool endless = false; // time-outs of zero: no deadline
+        Clock::time_point deadline{};
+        OVERLAPPED* overlapped = nullptr;
+    };
+
     void RequireOpen() const;
     // The non-throwing operations report through the last error, as Win32 does.
     BOOL Fail(DWORD code);
     bool ApplyState(const DCB& dcb, DWORD& error, std::string& detail);
+    // Moves the request on without blocking; true when it needs nothing more.
+    bool Advance(Request& request);
+    // Waits for the request up to milliseconds (or for ever); true when it has completed.
+    bool WaitRequest(Request& request, long long milliseconds);
+    void Complete(Request& request, bool timedOut);
 
     int m_fd = -1;
     std::string m_path;
     DCB m_dcb{};
     COMMTIMEOUTS m_timeouts{};
+    Request m_request;
 };

@@ -147,6 +147,26 @@ BOOL CpsSerialPort::SetState(DCB& dcb) { return SetCommState(m_hComm, &dcb); }
 
 BOOL CpsSerialPort::GetState(DCB& dcb) { return GetCommState(m_hComm, &dcb); }
 
+BOOL CpsSerialPort::WaitOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, DWORD dwMilliseconds)
+{
+    if (WaitForSingleObject(overlapped.hEvent, dwMilliseconds) == WAIT_TIMEOUT)
+    {
+        SetLastError(WAIT_TIMEOUT);
+        return FALSE;
+    }
+    return Check(::GetOverlappedResult(m_hComm, &overlapped, &dwBytesTransferred, FALSE));
+}
+
+BOOL CpsSerialPort::CancelIo(OVERLAPPED& overlapped)
+{
+    // A request that completed meanwhile has nothing left to cancel: not a failure.
+    if (CancelIoEx(m_hComm, &overlapped) || GetLastError() == ERROR_NOT_FOUND)
+        return TRUE;
+    ThrowSerialException();
+}
+
+BOOL CpsSerialPort::Flush() { return Check(FlushFileBuffers(m_hComm)); }
+
 void CpsSerialPort::Close()
 {
     if (m_hComm != INVALID_HANDLE_VALUE)

@@ -46,4 +46,7 @@ public:
     BOOL SetState(DCB& dcb) override;
     BOOL GetState(DCB& dcb) override;
     void Close() override;
+    BOOL WaitOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, DWORD dwMilliseconds) override;
+    BOOL CancelIo(OVERLAPPED& overlapped) override;
+    BOOL Flush() override;
 };

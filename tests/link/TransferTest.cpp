@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace
 {
 using Y = Kd7v001YmodemControl;
@@ -65,6 +67,77 @@ TEST(Transfer, StopRequestEndsBeforeTheNextBlock)
     EXPECT_FALSE(selectStopped.HostSelectImage(&quiet, 2));
     EXPECT_FALSE(selectStopped.HostWriteLocation(&quiet));
     EXPECT_EQ(quiet.m_writeCalls, 0);
+}
+
+// Radios that answer late, with jitter, lose answers on the line, NAK and split them, under any
+// tuning: an upgrade ends in success only when the radio holds every byte and the write command.
+TEST(Transfer, NoFalseSuccessWhateverTheRadioAndTheTuning)
+{
+    int succeeded = 0;
+    int failed = 0;
+    for (unsigned seed = 1; seed <= 240; ++seed)
+    {
+        std::mt19937 pick(seed);
+        const auto any = [&pick](auto... values) {
+            const std::vector<std::common_type_t<decltype(values)...>> list{values...};
+            return list[pick() % list.size()];
+        };
+        RadioFaults faults;
+        faults.seed = seed;
+        DWORD delay = any(0u, 5u, 60u, 188u, 400u, 1300u);
+        faults.nakRate = any(0.0, 0.14, 0.3);
+        faults.dropRate = any(0.0, 0.0, 0.1);
+        faults.splitAckC = any(false, true);
+        faults.cBeforeAck = any(false, false, true);
+        double loss = any(0.0, 0.19, 0.3);
+        DWORD timeout = any(0u, 1u, 50u, 300u, 1000u, 2000u);
+        std::string file = "[Device]\n";
+        if (pick() % 2)
+            file += "WriteDataFrameInterval=" + std::to_string(any(0, 5, 150, 200)) + "\n";
+        if (pick() % 2)
+            file += "WriteDataFrameRetry=" + std::to_string(any(1, 3, 9)) + "\n";
+        std::vector<std::vector<char>> images{RandomImage(pick() % 3000, seed)};
+        if (pick() % 3 == 0)
+            images.push_back(RandomImage(pick() % 1500, seed + 1000));
+        if (seed <= 20)
+        {
+            // The radio of the campaign that found the false success, as it was seen.
+            delay = 188, faults.nakRate = 0.14, faults.dropRate = 0, loss = 0.19, timeout = 0;
+            file = "[Device]\nWriteDataFrameRetry=9\n";
+            images = {RandomImage(1094, seed)};
+        }
+
+        CSettingsFile settings(file);
+        CFakeRadioPort port(faults);
+        port.m_lossRate = loss;
+        port.m_timeouts.ReadTotalTimeoutConstant = timeout == 0 ? 1 : timeout;
+        port.m_timeouts.WriteTotalTimeoutConstant = timeout == 0 ? 1000 : timeout;
+        std::mt19937 jitter(seed * 7);
+        port.m_delay = [delay, &jitter](const std::vector<char>&) {
+            return delay + static_cast<DWORD>(jitter() % (delay / 10 + 1));
+        };
+        CTestEngine engine;
+        bool ok = true;
+        for (std::size_t i = 0; ok && i < images.size(); ++i)
+            ok = SendImage(engine, port, static_cast<int>(i) + 1, images[i], L"image.bin");
+        ok = ok && engine.HostWriteLocation(&port);
+        const std::string name = "seed " + std::to_string(seed) + ", " + std::to_string(delay) + " ms late, time-out " +
+                                 std::to_string(timeout) + ", " + file;
+        if (!ok)
+        {
+            ++failed;
+            continue;
+        }
+        ++succeeded;
+        const auto& received = port.m_radio.Images();
+        ASSERT_EQ(received.size(), images.size()) << "false success: " << name;
+        for (std::size_t i = 0; i < images.size(); ++i)
+            ASSERT_TRUE(received[i].data == images[i]) << "false success: " << name;
+        EXPECT_TRUE(port.m_radio.WriteCommandSeen()) << name;
+    }
+    // Both ends are reached, or the campaign proves nothing.
+    EXPECT_GT(succeeded, 100) << failed << " failed";
+    EXPECT_GT(failed, 10) << succeeded << " succeeded";
 }
 
 TEST(RadioReceiver, HeadersItCannotUseAreViolationsNotCrashes)

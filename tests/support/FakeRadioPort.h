@@ -1,21 +1,30 @@
-// A scripted ISerialPort: each written frame goes to a responder (by default the strict radio
-// receiver), whose answers become readable in pieces. Port-level faults are switches.
+// A scripted ISerialPort on the tests' clock: each written frame goes to a responder (by default
+// the strict radio receiver), whose answers arrive after a delay, in pieces, or not at all. A read
+// that waits moves the clock to the next byte or to its time-out, as the engine's pauses do, so a
+// slow radio costs no real time. Port-level faults are switches.
 #pragma once
 
 #include "serial/ISerialPort.h"
 #include "serial/SerialException.h"
 #include "sim/RadioReceiver.h"
 
+#include "TestSupport.h"
+
 #include <deque>
+#include <algorithm>
 #include <functional>
+#include <iterator>
+#include <random>
 #include <vector>
 
 class CFakeRadioPort : public ISerialPort
 {
 public:
     using Responder = std::function<std::vector<RadioAnswer>(const std::vector<char>&)>;
+    // Milliseconds from a frame's write to its answer.
+    using Delay = std::function<DWORD(const std::vector<char>&)>;
 
-    explicit CFakeRadioPort(RadioFaults faults = {}) : m_radio(faults)
+    explicit CFakeRadioPort(RadioFaults faults = {}) : m_radio(faults), m_rng(faults.seed)
     {
         m_responder = [this](const std::vector<char>& frame) { return m_radio.Feed(frame.data(), frame.size()); };
         m_timeouts.ReadTotalTimeoutConstant = 1000;
@@ -24,9 +33,12 @@ public:
     // Tests derive from it and hold it in shared pointers.
     virtual ~CFakeRadioPort() = default;
 
-    // Bytes the radio sends unasked (the menu); each call is one piece.
-    void Push(const std::vector<char>& piece) { m_pieces.push_back(piece); }
-    void Push(const std::string& text) { Push(std::vector<char>(text.begin(), text.end())); }
+    // Bytes the radio sends unasked (the menu), arriving after afterMs; each call is one piece.
+    void Push(const std::vector<char>& piece, DWORD afterMs = 0) { Schedule(g_testTick + afterMs, piece); }
+    void Push(const std::string& text, DWORD afterMs = 0)
+    {
+        Push(std::vector<char>(text.begin(), text.end()), afterMs);
+    }
 
     BOOL Open(int, DWORD, int, int, int, FlowControlMode, BOOL) override { return TRUE; }
     BOOL Open(const wchar_t*, DWORD, int, int, int, FlowControlMode, BOOL) override { return TRUE; }
@@ -45,87 +57,68 @@ public:
     BOOL Write(const void* buffer, DWORD count, OVERLAPPED& overlapped, DWORD*) override
     {
         ++m_writeCalls;
+        CheckGone();
         if (m_writeFailures > 0)
         {
             --m_writeFailures;
             throw CSerialException(ERROR_GEN_FAILURE);
         }
-        m_timeoutsSinceWrite = 0;
         const auto* bytes = static_cast<const char*>(buffer);
         std::vector<char> frame(bytes, bytes + count);
+        if (m_stuckWrites)
+            return Pending(overlapped, count); // nothing reaches the radio
         m_written.push_back(frame);
+        m_writeTimes.push_back(g_testTick);
+        DWORD at = g_testTick + (m_delay ? m_delay(frame) : 0);
         for (auto& answer : m_responder(frame))
         {
             if (answer.vanish)
                 m_vanished = true;
+            if (m_lossRate > 0 && std::uniform_real_distribution<double>(0, 1)(m_rng) < m_lossRate)
+                continue; // lost on the line
             for (auto& piece : answer.pieces)
             {
-                if (m_lateAnswers)
-                    m_late.push_back(piece);
-                else
-                    m_pieces.push_back(piece);
+                Schedule(at, piece);
+                at += m_splitGapMs;
             }
         }
         if (m_pendingWrites)
-        {
-            overlapped.Internal = 0;
-            m_lastWriteCount = count - (m_shortWrites ? 1u : 0u);
-            throw CSerialException(ERROR_IO_PENDING);
-        }
+            return Pending(overlapped, count);
         return TRUE;
     }
     BOOL GetOverlappedResult(OVERLAPPED& overlapped, DWORD& transferred, BOOL) override
     {
         ++m_overlappedCalls;
-        if (m_failOverlapped)
-            throw CSerialException(ERROR_GEN_FAILURE);
-        if (m_readPending)
+        if (m_cancelled)
         {
-            m_readPending = false;
-            if (m_current.empty())
-            {
-                // A late radio answers after both reads of an attempt: the bytes wait in the queue.
-                if (++m_timeoutsSinceWrite >= 2)
-                {
-                    for (auto& piece : m_late)
-                        m_current.insert(m_current.end(), piece.begin(), piece.end());
-                    m_late.clear();
-                }
-                ++m_timeoutsSeen;
-                if (m_wineTimeouts)
-                    throw CSerialException(ERROR_TIMEOUT);
-                overlapped.Internal = 0x102;
-                transferred = 0;
-                return TRUE;
-            }
-            *m_readTarget = m_current.front();
-            m_current.pop_front();
-            overlapped.Internal = 0;
-            transferred = 1;
-            return TRUE;
+            m_cancelled = false;
+            throw CSerialException(ERROR_OPERATION_ABORTED);
         }
-        if (m_wineTimeouts && m_shortWrites)
-            throw CSerialException(ERROR_TIMEOUT);
-        transferred = m_lastWriteCount;
+        while (!WaitOverlappedResult(overlapped, transferred, 1000))
+        {
+        }
         return TRUE;
     }
     BOOL GetStatus(COMSTAT& stat) override
     {
+        CheckGone();
         if (m_failStatus)
             throw CSerialException(ERROR_GEN_FAILURE);
+        Arrive();
         stat.cbInQue = static_cast<DWORD>(m_current.size());
         return TRUE;
     }
     BOOL Read(void* buffer, DWORD, OVERLAPPED& overlapped, DWORD*) override
     {
         ++m_readCalls;
-        if (m_vanished)
+        if (Gone())
         {
             SetLastError(m_vanishCode);
             return FALSE;
         }
         if (m_emptyCompletions)
         {
+            ++g_testTick; // even a read that returns at once takes a moment
             overlapped.InternalHigh = 0;
             return TRUE;
         }
@@ -135,16 +128,14 @@ public:
             SetLastError(ERROR_GEN_FAILURE);
             return FALSE;
         }
+        Arrive();
         if (m_current.empty())
         {
-            // The first byte of a piece arrives while the request waits; the rest is queued.
-            if (!m_pieces.empty())
-            {
-                m_current.assign(m_pieces.front().begin(), m_pieces.front().end());
-                m_pieces.pop_front();
-            }
             m_readPending = true;
             m_readTarget = static_cast<char*>(buffer);
+            // Time-outs of zero wait for ever, as on Windows.
+            m_readDeadline =
+                m_timeouts.ReadTotalTimeoutConstant == 0 ? ~DWORD{0} : g_testTick + m_timeouts.ReadTotalTimeoutConstant;
             SetLastError(ERROR_IO_PENDING);
             return FALSE;
         }
@@ -164,35 +155,159 @@ public:
     BOOL SetState(DCB&) override { return TRUE; }
     BOOL GetState(DCB&) override { return TRUE; }
     void Close() override { ++m_closeCalls; }
+    BOOL WaitOverlappedResult(OVERLAPPED& overlapped, DWORD& transferred, DWORD milliseconds) override
+    {
+        if (m_failOverlapped)
+            throw CSerialException(ERROR_GEN_FAILURE);
+        const DWORD sliceEnd = g_testTick + milliseconds;
+        if (m_writePending)
+        {
+            if (m_stuckWrites && sliceEnd < m_writeDeadline)
+            {
+                g_testTick = sliceEnd;
+                SetLastError(WAIT_TIMEOUT);
+                return FALSE;
+            }
+            if (m_stuckWrites)
+                g_testTick = m_writeDeadline;
+            m_writePending = false;
+            if (m_wineTimeouts && (m_shortWrites || m_stuckWrites))
+                throw CSerialException(ERROR_TIMEOUT);
+            transferred = m_stuckWrites ? 0 : m_lastWriteCount;
+            return TRUE;
+        }
+        if (!m_readPending)
+        {
+            transferred = static_cast<DWORD>(overlapped.InternalHigh);
+            return TRUE;
+        }
+        // The next byte, the read's own time-out or the end of this slice, whichever comes first.
+        const DWORD next = m_incoming.empty() ? sliceEnd : m_incoming.front().at;
+        if (m_vanishAt != 0 && m_vanishAt <= std::min({next, sliceEnd, m_readDeadline}))
+        {
+            g_testTick = std::max(g_testTick, m_vanishAt);
+            m_readPending = false;
+            throw CSerialException(ERROR_INVALID_HANDLE);
+        }
+        if (!m_incoming.empty() && next <= sliceEnd && next <= m_readDeadline)
+        {
+            g_testTick = std::max(g_testTick, next);
+            Arrive();
+            m_readPending = false;
+            *m_readTarget = m_current.front();
+            m_current.pop_front();
+            overlapped.Internal = 0;
+            transferred = 1;
+            return TRUE;
+        }
+        if (m_readDeadline <= sliceEnd)
+        {
+            g_testTick = std::max(g_testTick, m_readDeadline);
+            m_readPending = false;
+            ++m_timeoutsSeen;
+            if (m_wineTimeouts)
+                throw CSerialException(ERROR_TIMEOUT);
+            overlapped.Internal = 0x102;
+            transferred = 0;
+            return TRUE;
+        }
+        g_testTick = sliceEnd;
+        SetLastError(WAIT_TIMEOUT);
+        return FALSE;
+    }
+    BOOL CancelIo(OVERLAPPED&) override
+    {
+        if (m_readPending || m_writePending)
+            m_cancelled = true;
+        m_readPending = m_writePending = false;
+        return TRUE;
+    }
+    BOOL Flush() override
+    {
+        ++m_flushCalls;
+        CheckGone();
+        return TRUE;
+    }
 
     CRadioReceiver m_radio;
     Responder m_responder;
+    Delay m_delay;           // none: answers arrive at once
+    double m_lossRate = 0;   // share of answers lost on the line
+    DWORD m_splitGapMs = 30; // between the pieces of one answer
     COMMTIMEOUTS m_timeouts{};
     std::vector<std::vector<char>> m_written;
-    std::deque<std::vector<char>> m_pieces;
-    std::deque<char> m_current;
+    std::vector<DWORD> m_writeTimes; // on the clock, one per frame written
+    std::deque<char> m_current;      // arrived, waiting to be read
     int m_writeFailures = 0;
     int m_readErrors = 0;
     bool m_pendingWrites = false;
     bool m_shortWrites = false;
+    bool m_stuckWrites = false; // writes that never go out: ended by the write time-out
     bool m_wineTimeouts = false;
     bool m_failGetTimeouts = false;
     bool m_failOverlapped = false;
     bool m_failStatus = false;
     bool m_vanished = false;
+    DWORD m_vanishAt = 0; // on the clock; 0: never
     DWORD m_vanishCode = ERROR_ACCESS_DENIED;
-    bool m_lateAnswers = false;      // every answer arrives only after the next frame's wait
     bool m_emptyCompletions = false; // reads complete at once with no byte, as Windows with zero time-outs
+    bool m_cancelled = false;
     int m_writeCalls = 0;
     int m_overlappedCalls = 0;
     int m_readCalls = 0;
     int m_timeoutsSeen = 0;
     int m_closeCalls = 0;
+    int m_flushCalls = 0;
 
 private:
-    std::vector<std::vector<char>> m_late;
-    int m_timeoutsSinceWrite = 0;
+    struct Arrival
+    {
+        DWORD at;
+        std::vector<char> bytes;
+    };
+
+    BOOL Pending(OVERLAPPED& overlapped, DWORD count)
+    {
+        overlapped.Internal = 0;
+        m_lastWriteCount = count - (m_shortWrites ? 1u : 0u);
+        m_writePending = true;
+        m_writeDeadline = g_testTick + m_timeouts.WriteTotalTimeoutConstant;
+        throw CSerialException(ERROR_IO_PENDING);
+    }
+    bool Gone()
+    {
+        if (m_vanishAt != 0 && g_testTick >= m_vanishAt)
+            m_vanished = true;
+        return m_vanished;
+    }
+    void CheckGone()
+    {
+        if (Gone())
+            throw CSerialException(ERROR_INVALID_HANDLE);
+    }
+    void Schedule(DWORD at, const std::vector<char>& bytes)
+    {
+        auto it = m_incoming.end();
+        while (it != m_incoming.begin() && std::prev(it)->at > at)
+            --it;
+        m_incoming.insert(it, Arrival{at, bytes});
+    }
+    // Moves what has arrived by now into the driver's queue, in order.
+    void Arrive()
+    {
+        while (!m_incoming.empty() && m_incoming.front().at <= g_testTick)
+        {
+            m_current.insert(m_current.end(), m_incoming.front().bytes.begin(), m_incoming.front().bytes.end());
+            m_incoming.pop_front();
+        }
+    }
+
+    std::mt19937 m_rng;
+    std::deque<Arrival> m_incoming;
     bool m_readPending = false;
+    DWORD m_readDeadline = 0;
     char* m_readTarget = nullptr;
+    bool m_writePending = false;
+    DWORD m_writeDeadline = 0;
     DWORD m_lastWriteCount = 0;
 };
