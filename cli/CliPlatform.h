@@ -51,8 +51,8 @@ int TerminalColumns();
 // Where the settings file and the log live when the command line names none.
 struct FileLocations
 {
-    std::string settings;
-    std::string log;
+    std::wstring settings;
+    std::wstring log;
     bool makeFolders = false; // the folders are the program's own, made as needed
 };
 FileLocations DefaultFileLocations();

@@ -84,15 +84,15 @@ int FlashCommand(CliOptions& options)
     std::error_code ec;
     for (auto [file, named] : {std::pair(&files.settings, &options.settings), std::pair(&files.log, &options.log)})
     {
-        // The arguments are UTF-8; file names go to the system in its own narrow form.
+        // The arguments are UTF-8; file names stay wide up to the system.
         if (!named->empty())
-            *file = WideToNarrow(Utf8ToWide(*named));
+            *file = Utf8ToWide(*named);
         else if (files.makeFolders)
-            std::filesystem::create_directories(std::filesystem::path(*file).parent_path(), ec);
+            std::filesystem::create_directories(PathFromWide(*file).parent_path(), ec);
     }
     SetIniPathOverride(files.settings);
     std::string logError;
-    auto logger = CreateAppLogger(files.log, &logError, true);
+    auto logger = CreateAppLogger(PathFromWide(files.log), &logError, true);
     if (!logger)
         warn("no log file (" + logError + "); going on without one");
     else
@@ -106,7 +106,7 @@ int FlashCommand(CliOptions& options)
     std::map<std::string, int> tuning = options.tuning;
     if (options.fast && tuning.count("WriteDataFrameInterval") == 0)
         tuning["WriteDataFrameInterval"] = 0;
-    for (const auto& warning : ApplyTuning(tuning, files.settings))
+    for (const auto& warning : ApplyTuning(tuning, WideToUtf8(files.settings)))
         warn(warning);
     const long long waitSeconds = options.waitSeconds;
 

@@ -13,7 +13,7 @@ if(WIN32)
   endforeach()
   target_include_directories(kd7x_thirdparty SYSTEM INTERFACE ${KD7X_STAGING})
   target_compile_definitions(kd7x_thirdparty INTERFACE
-    FMT_HEADER_ONLY UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+    FMT_HEADER_ONLY SPDLOG_WCHAR_FILENAMES UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   add_link_options(-static -static-libgcc -static-libstdc++)
 
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)

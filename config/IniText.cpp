@@ -64,17 +64,18 @@ bool FindKeyLine(const std::string& text, const std::string& section, const std:
                  std::size_t& insertAt)
 {
     insertAt = std::string::npos;
+    // Only the first section of the name counts, as for the private-profile functions.
     bool inSection = false;
-    bool firstSection = false;
     Line line{};
-    for (std::size_t at = 0; NextLine(text, at, line); at = line.next)
+    // A UTF-8 byte-order mark is no part of the first line; edits keep it where it is.
+    const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    for (std::size_t at = start; NextLine(text, at, line); at = line.next)
     {
         std::string name;
         if (SectionName(text, line, name))
         {
-            firstSection = insertAt == std::string::npos && SameName(name, section);
-            inSection = SameName(name, section);
-            if (firstSection)
+            inSection = insertAt == std::string::npos && SameName(name, section);
+            if (inSection)
                 insertAt = line.next;
             continue;
         }
@@ -88,7 +89,7 @@ bool FindKeyLine(const std::string& text, const std::string& section, const std:
             return true;
         }
         // New keys go after the section's last line that is not blank.
-        if (firstSection && !Trimmed(text, line.begin, line.end).empty())
+        if (!Trimmed(text, line.begin, line.end).empty())
             insertAt = line.next;
     }
     return false;

@@ -8,7 +8,8 @@
 // A section or key name as the file compares it: ASCII letters in lower case.
 std::string IniName(std::string name);
 
-// The value of key in the first section of that name that holds it; false when there is none.
+// The value of key in the first section of that name; false when it holds none. A UTF-8
+// byte-order mark at the start is skipped.
 bool FindIniValue(const std::string& text, const std::string& section, const std::string& key, std::string& value);
 
 // text with key set to value: its line rewritten where it is found, else added at the end of the

@@ -10,7 +10,7 @@ namespace
 {
 std::wstring g_moduleDir;
 std::wstring g_moduleName;
-std::string g_iniOverride;
+std::wstring g_iniOverride;
 
 // By name as the file treats it: without regard to case.
 std::map<std::string, std::optional<int>> g_overrides;
@@ -26,13 +26,13 @@ const std::wstring& GetModuleDir() { return g_moduleDir; }
 
 const std::wstring& GetModuleName() { return g_moduleName; }
 
-void SetIniPathOverride(const std::string& path) { g_iniOverride = path; }
+void SetIniPathOverride(const std::wstring& path) { g_iniOverride = path; }
 
-std::string GetIniPath()
+std::wstring GetIniPath()
 {
     if (!g_iniOverride.empty())
         return g_iniOverride;
-    return WideToNarrow(g_moduleDir + g_moduleName + L".ini");
+    return g_moduleDir + g_moduleName + L".ini";
 }
 
 void SetSettingOverride(const std::string& key, std::optional<int> value) { g_overrides[IniName(key)] = value; }

@@ -13,9 +13,10 @@ const std::wstring& GetModuleName();
 // Fills the module paths from the running executable.
 void InitModulePathsFromExecutable();
 
-// Module folder + base name + ".ini", unless a front end or a test named another file.
-std::string GetIniPath();
-void SetIniPathOverride(const std::string& path);
+// Module folder + base name + ".ini", unless a front end or a test named another file. Wide, so a
+// folder outside the Windows code page is kept whole.
+std::wstring GetIniPath();
+void SetIniPathOverride(const std::wstring& path);
 
 // For the runs of one process, set before any starts: a value that replaces the file's (a flag of
 // the command line), or, with no value, a key whose file value is ignored so each reader takes

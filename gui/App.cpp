@@ -21,7 +21,7 @@ BOOL CKd7YmodemUpdateApp::InitInstance()
 
     const std::wstring logPath = m_strModuleDir + m_strModuleName + L".log";
     std::string logError;
-    auto logger = CreateAppLogger(WideToNarrow(logPath), &logError);
+    auto logger = CreateAppLogger(PathFromWide(logPath), &logError);
     if (!logger)
     {
         // Going on without a log loses nothing the operator needs; say so once.

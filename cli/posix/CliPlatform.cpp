@@ -202,12 +202,12 @@ int TerminalColumns()
 FileLocations DefaultFileLocations()
 {
     // A settings file beside the program keeps a portable copy self-contained, log and all.
-    const std::string beside = WideToNarrow(GetModuleDir() + GetModuleName());
+    const std::wstring beside = GetModuleDir() + GetModuleName();
     std::error_code ec;
-    if (std::filesystem::exists(beside + ".ini", ec))
-        return {beside + ".ini", beside + ".log", false};
-    return {XdgFolder("XDG_CONFIG_HOME", ".config") + "/kd7x-update/kd7x-update.ini",
-            XdgFolder("XDG_STATE_HOME", ".local/state") + "/kd7x-update/kd7x-update.log", true};
+    if (std::filesystem::exists(PathFromWide(beside + L".ini"), ec))
+        return {beside + L".ini", beside + L".log", false};
+    return {NarrowToWide(XdgFolder("XDG_CONFIG_HOME", ".config") + "/kd7x-update/kd7x-update.ini"),
+            NarrowToWide(XdgFolder("XDG_STATE_HOME", ".local/state") + "/kd7x-update/kd7x-update.log"), true};
 }
 
 std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int count, std::string& error)

@@ -126,8 +126,8 @@ int TerminalColumns()
 
 FileLocations DefaultFileLocations()
 {
-    const std::string beside = WideToNarrow(GetModuleDir() + GetModuleName());
-    return {beside + ".ini", beside + ".log", false};
+    const std::wstring beside = GetModuleDir() + GetModuleName();
+    return {beside + L".ini", beside + L".log", false};
 }
 
 std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int, std::string& error)

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -56,27 +58,65 @@ Load LoadText(const std::string& path, std::string& text, std::string& why)
     return Load::Ok;
 }
 
-// Written whole next to the file and renamed over it, so a failed write never leaves half a file.
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size())
+    {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return fsync(fd) == 0;
+}
+
+// Written whole next to the file and renamed over it, so a failed write never leaves half a file;
+// the file keeps its mode, and its owner where the process may give it. A file with more than one
+// name (a hard link) is rewritten in place instead, so every name keeps seeing it.
 bool StoreText(const std::string& path, const std::string& text, std::string& why)
 {
     std::error_code ec;
     std::filesystem::path target = std::filesystem::canonical(path, ec);
     if (ec)
         target = path;
+    struct stat old
+    {
+    };
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && old.st_nlink > 1)
+    {
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        const bool ok = fd >= 0 && WriteAll(fd, text) && ftruncate(fd, static_cast<off_t>(text.size())) == 0;
+        why = std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
+    }
     const std::string temporary = target.string() + ".tmp" + std::to_string(getpid());
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out)
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
     {
         // A folder that takes no new files may still hold a file we may write.
-        out.open(target, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
         why = std::strerror(errno);
-        return static_cast<bool>(out);
+        const int in = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        const bool ok = in >= 0 && WriteAll(in, text);
+        if (in >= 0)
+            ::close(in);
+        return ok;
     }
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (out && std::rename(temporary.c_str(), target.c_str()) == 0)
+    if (exists)
+    {
+        fchmod(fd, old.st_mode & 07777);
+        if (fchown(fd, old.st_uid, old.st_gid) != 0)
+            fchown(fd, static_cast<uid_t>(-1), old.st_gid); // at least the group, where allowed
+    }
+    const bool written = WriteAll(fd, text);
+    why = std::strerror(errno);
+    ::close(fd);
+    if (written && std::rename(temporary.c_str(), target.c_str()) == 0)
         return true;
     why = std::strerror(errno);
     std::remove(temporary.c_str());
@@ -101,7 +141,7 @@ void InitModulePathsFromExecutable()
 bool ReadSettingRaw(const char* key, std::string& value)
 {
     std::string text, why;
-    return LoadText(GetIniPath(), text, why) == Load::Ok && FindIniValue(text, kSection, key, value);
+    return LoadText(WideToNarrow(GetIniPath()), text, why) == Load::Ok && FindIniValue(text, kSection, key, value);
 }
 
 int ReadSettingFileInt(const char* key, int defaultValue)
@@ -139,7 +179,7 @@ std::string ReadSettingString(const char* key)
 
 std::string WriteSettingString(const char* key, const std::string& value)
 {
-    const std::string path = GetIniPath();
+    const std::string path = WideToNarrow(GetIniPath());
     std::string text, why;
     if (value.find_first_of("\r\n") != std::string::npos)
         return path + ": the value of " + key + " holds a line break";

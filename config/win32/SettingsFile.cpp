@@ -1,15 +1,70 @@
+#include "config/IniText.h"
 #include "config/Settings.h"
 #include "config/SettingsFile.h"
+#include "platform/Text.h"
 
 #include <windows.h>
 
+#include <cstdlib>
+#include <string>
+
 namespace
 {
-constexpr const char* kSection = "Device";
+constexpr const wchar_t* kSection = L"Device";
 // No value the file can hold: tells a missing key from an empty one.
-constexpr const char* kMissing = "\x7f"
-                                 "missing"
-                                 "\x7f";
+constexpr const wchar_t* kMissing = L"\x7f"
+                                    L"missing"
+                                    L"\x7f";
+constexpr std::size_t kMaxString = 511;
+constexpr DWORD kMaxFile = 1 << 20;
+
+std::string SystemText(DWORD error)
+{
+    wchar_t text[256] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 256, nullptr);
+    std::wstring why = text;
+    while (!why.empty() && (why.back() == L'\n' || why.back() == L'\r' || why.back() == L' '))
+        why.pop_back();
+    return why.empty() ? "error " + std::to_string(error) : WideToUtf8(why);
+}
+
+// The private-profile functions know no UTF-8 byte-order mark: they would miss the first section
+// and add a second. Such a file is read and edited as text, by the rules those functions follow.
+bool ReadUtf8File(const std::wstring& path, std::string& text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    char piece[4096];
+    DWORD got = 0;
+    while (text.size() <= kMaxFile && ReadFile(file, piece, sizeof piece, &got, nullptr) && got > 0)
+        text.append(piece, got);
+    CloseHandle(file);
+    return text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+}
+
+// Whole, beside the file, then put in its place keeping its attributes and security.
+std::string WriteUtf8File(const std::wstring& path, const std::string& text)
+{
+    const std::wstring temporary = path + L".tmp" + std::to_wstring(GetCurrentProcessId());
+    HANDLE file =
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return SystemText(GetLastError());
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size() && FlushFileBuffers(file);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (ok && (ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr) ||
+               MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)))
+        return {};
+    DeleteFileW(temporary.c_str());
+    return SystemText(ok ? GetLastError() : error);
+}
+
+std::wstring Key(const char* key) { return NarrowToWide(key); }
 } // namespace
 
 void InitModulePathsFromExecutable()
@@ -21,39 +76,62 @@ void InitModulePathsFromExecutable()
     SetModulePaths(std::wstring(drive) + dir, name);
 }
 
+bool ReadSettingRaw(const char* key, std::string& value)
+{
+    const std::wstring path = GetIniPath();
+    std::string text;
+    if (ReadUtf8File(path, text))
+    {
+        std::string found;
+        if (!FindIniValue(text, "Device", key, found))
+            return false;
+        value = WideToNarrow(Utf8ToWide(found));
+        return true;
+    }
+    wchar_t buffer[512] = {};
+    GetPrivateProfileStringW(kSection, Key(key).c_str(), kMissing, buffer, 512, path.c_str());
+    if (std::wstring(buffer) == kMissing)
+        return false;
+    value = WideToNarrow(buffer);
+    return true;
+}
+
 int ReadSettingFileInt(const char* key, int defaultValue)
 {
-    return static_cast<int>(GetPrivateProfileIntA(kSection, key, defaultValue, GetIniPath().c_str()));
+    const std::wstring path = GetIniPath();
+    std::string text;
+    if (!ReadUtf8File(path, text))
+        return static_cast<int>(GetPrivateProfileIntW(kSection, Key(key).c_str(), defaultValue, path.c_str()));
+    std::string value;
+    if (!FindIniValue(text, "Device", key, value) || value.empty())
+        return defaultValue;
+    // Leading digits with an optional sign, as the private-profile functions read them.
+    return static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
 }
 
 std::string ReadSettingString(const char* key)
 {
-    char buffer[512] = {};
-    GetPrivateProfileStringA(kSection, key, "", buffer, sizeof buffer, GetIniPath().c_str());
-    return buffer;
-}
-
-bool ReadSettingRaw(const char* key, std::string& value)
-{
-    char buffer[512] = {};
-    GetPrivateProfileStringA(kSection, key, kMissing, buffer, sizeof buffer, GetIniPath().c_str());
-    if (std::string(buffer) == kMissing)
-        return false;
-    value = buffer;
-    return true;
+    std::string value;
+    if (!ReadSettingRaw(key, value))
+        return {};
+    if (value.size() > kMaxString)
+        value.resize(kMaxString);
+    return value;
 }
 
 std::string WriteSettingString(const char* key, const std::string& value)
 {
-    const std::string path = GetIniPath();
-    if (WritePrivateProfileStringA(kSection, key, value.c_str(), path.c_str()))
+    const std::wstring path = GetIniPath();
+    const std::string name = WideToUtf8(path);
+    if (value.find_first_of("\r\n") != std::string::npos)
+        return name + ": the value of " + key + " holds a line break";
+    std::string text;
+    if (ReadUtf8File(path, text))
+    {
+        const std::string why = WriteUtf8File(path, SetIniValue(text, "Device", key, WideToUtf8(NarrowToWide(value))));
+        return why.empty() ? std::string() : name + ": " + why;
+    }
+    if (WritePrivateProfileStringW(kSection, Key(key).c_str(), NarrowToWide(value).c_str(), path.c_str()))
         return {};
-    const DWORD error = GetLastError();
-    char text[256] = {};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, sizeof text,
-                   nullptr);
-    std::string why = text;
-    while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
-        why.pop_back();
-    return path + ": " + (why.empty() ? "error " + std::to_string(error) : why);
+    return name + ": " + SystemText(GetLastError());
 }

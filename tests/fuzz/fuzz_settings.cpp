@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The same through a file, one per process: any text reads without harm, what is written reads back.
     static const std::string path = "/tmp/kd7x-fuzz-settings-" + std::to_string(getpid()) + ".ini";
     static const int removed = std::atexit([] { std::remove(path.c_str()); });
-    SetIniPathOverride(path);
+    SetIniPathOverride(std::wstring(path.begin(), path.end()));
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     Check(removed == 0 && ReadSettingString(key.c_str()) == old.substr(0, 511));
     Check(ReadSettingPause(key.c_str(), 100) <= kMaxPauseMs);

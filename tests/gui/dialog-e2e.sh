@@ -13,7 +13,11 @@ wine_run=$here/scripts/wine-run
 source "$here/scripts/wine-env"
 kd7x_wine_env "${KD7X_WINEARCH:-win32}"
 export KD7X_WINEARCH=$WINEARCH
-work=$(mktemp -d /tmp/kd7x-dialog.XXXXXX)
+# The tool's folder is named in Chinese: its settings and log live there.
+export LC_ALL=C.UTF-8
+top=$(mktemp -d /tmp/kd7x-dialog.XXXXXX)
+work=$top/工具
+mkdir -p "$work"
 mkdir -p "$shots"
 # A server started without this display would give the windows nowhere to go.
 log=$kd7x_wine_log
@@ -26,7 +30,7 @@ cleanup() {
   # Later tests find a server and its services again, without this display and apart from
   # this test's output.
   env -u DISPLAY "$here/scripts/wine-prefix" start "$WINEARCH" </dev/null >/dev/null 2>&1 || true
-  rm -rf "$work"
+  rm -rf "$top"
 }
 trap cleanup EXIT
 
@@ -79,6 +83,7 @@ cmp "$work/radio-rcdb.bin" "$KD7X_RECEIVED_UNIX/radio-rcdb.bin" || fail "the RCD
 for key in "port=$KD7X_COM" "app_bin_file=" "rcdb_bin_file="; do
   grep -q "^$key" "$work/KD7XUpdateTool.ini" || fail "settings file lacks $key"
 done
+[ -f "$work/KD7XUpdateTool.log" ] || fail "no log beside the tool in its Chinese-named folder"
 
 # 2. Cancel while writing.
 sleep 1

@@ -3,6 +3,7 @@
 
 #include "config/Settings.h"
 #include "engine/Kd7v001YmodemControl.h"
+#include "platform/Text.h"
 
 #include <filesystem>
 #include <fstream>
@@ -74,9 +75,9 @@ public:
     {
         if (!content.empty())
             WriteText(m_dir.File("test.ini"), content);
-        SetIniPathOverride(m_dir.File("test.ini"));
+        SetIniPathOverride(PathToWide(m_dir.Path() / "test.ini"));
     }
-    ~CSettingsFile() { SetIniPathOverride(""); }
+    ~CSettingsFile() { SetIniPathOverride(L""); }
     CSettingsFile(const CSettingsFile&) = delete;
     CSettingsFile& operator=(const CSettingsFile&) = delete;
     std::string Path() const { return m_dir.File("test.ini"); }
@@ -86,18 +87,23 @@ private:
     CTempDir m_dir;
 };
 
-// The engine on a clock of its own: pauses are recorded and move the clock instead of sleeping.
+// The one clock of the tests' engine and fake ports: pauses move it, and so do reads that wait.
+inline DWORD g_testTick = 0;
+
+// The engine on the tests' clock: pauses are recorded and move the clock instead of sleeping.
 class CTestEngine : public Kd7v001YmodemControl
 {
 public:
     void Delay(DWORD milliseconds) override
     {
         m_delays.push_back(milliseconds);
-        m_tick += milliseconds;
+        g_testTick += milliseconds;
     }
-    DWORD GetTick() override { return m_tick; }
+    DWORD GetTick() override { return g_testTick; }
+    // Milliseconds on the clock since this engine was made.
+    DWORD Elapsed() const { return g_testTick - m_start; }
     std::vector<DWORD> m_delays;
-    DWORD m_tick = 0;
+    DWORD m_start = g_testTick;
 };
 
 // The steps in which the engine takes these pauses.

@@ -7,12 +7,12 @@
 
 TEST(SettingsPath, ModuleFolderAndBaseName)
 {
-    SetIniPathOverride("");
+    SetIniPathOverride(L"");
     SetModulePaths(L"/opt/tools/", L"Tool2");
-    EXPECT_EQ(GetIniPath(), "/opt/tools/Tool2.ini");
-    SetIniPathOverride("/tmp/other.ini");
-    EXPECT_EQ(GetIniPath(), "/tmp/other.ini");
-    SetIniPathOverride("");
+    EXPECT_EQ(GetIniPath(), L"/opt/tools/Tool2.ini");
+    SetIniPathOverride(L"/tmp/other.ini");
+    EXPECT_EQ(GetIniPath(), L"/tmp/other.ini");
+    SetIniPathOverride(L"");
 }
 
 TEST(SettingsRead, MissingFileSectionOrKeyGiveTheCallersDefault)
@@ -90,7 +90,9 @@ TEST(IniText, ReadsAsThePrivateProfileFunctionsAndEditsOneLine)
         {"[Device]\nport=\"a b\"\n", "a b", "[Device]\nport=9\n"},
         {"[Device]\nport=1\nport=2\n", "1", "[Device]\nport=9\nport=2\n"},
         {"[Device]\n;port=5\nx=1\n\n[Other]\nport=3\n", nullptr, "[Device]\n;port=5\nx=1\nport=9\n\n[Other]\nport=3\n"},
-        {"[Device]\nx=1\n[Device]\nport=4", "4", "[Device]\nx=1\n[Device]\nport=9"},
+        {"[Device]\nx=1\n[Device]\nport=4", nullptr, "[Device]\nx=1\nport=9\n[Device]\nport=4"},
+        {"\xEF\xBB\xBF[Device]\r\nport=2\r\n", "2", "\xEF\xBB\xBF[Device]\r\nport=9\r\n"},
+        {"\xEF\xBB\xBF[Device]\n", nullptr, "\xEF\xBB\xBF[Device]\nport=9\n"},
         {"[Device]", nullptr, "[Device]\nport=9"},
         {nul, "1", std::string("[Device]\nport=9\n\0garbage\nWriteDataFrameInterval=5\n", 45)},
     };

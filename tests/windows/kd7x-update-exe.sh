@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# kd7x-update.exe under Wine: flashes the radio on COM8 from a folder named in Chinese, two radios
-# at once, and lists the registry's ports. Runs inside with-radio.sh.
+# kd7x-update.exe under Wine: run from a folder named in Chinese, with its settings (a UTF-8 file
+# with a byte-order mark) and log beside it, it flashes the radio on COM8 with an image from another
+# such folder; then two radios at once with settings and log named in Chinese; then lists the
+# registry's ports. Runs inside with-radio.sh.
 # usage: kd7x-update-exe.sh KD7X-UPDATE.EXE
 set -euo pipefail
 exe=$1
@@ -13,20 +15,26 @@ trap 'rm -rf "$work"' EXIT
 winpath() { echo "Z:${1//\//\\}"; }
 fail() { echo "FAIL: $*"; cat "$work/err" 2>/dev/null; exit 1; }
 
-mkdir -p "$work/固件"
+mkdir -p "$work/固件" "$work/工具" "$work/設定"
 head -c 7000 /dev/urandom >"$work/固件/app.bin"
 head -c 3000 /dev/urandom >"$work/rc.bin"
-printf '[Device]\r\nlistenInterval=10\r\nWriteDataFrameInterval=5\r\n' >"$work/kd7x.ini"
-files=(--settings "$(winpath "$work/kd7x.ini")" --log "$(winpath "$work/kd7x.log")")
+cp "$exe" "$work/工具/kd7x-update.exe"
+printf '\xEF\xBB\xBF[Device]\r\nlistenInterval=10\r\nWriteDataFrameInterval=5\r\n' >"$work/工具/kd7x-update.ini"
+printf '[Device]\r\nlistenInterval=10\r\nWriteDataFrameInterval=5\r\n' >"$work/設定/kd7x.ini"
+files=(--settings "$(winpath "$work/設定/kd7x.ini")" --log "$(winpath "$work/設定/kd7x.log")")
 images=(--app "$(winpath "$work/固件/app.bin")" --rcdb "$(winpath "$work/rc.bin")")
 
 status=0
-run --port COM$KD7X_COM "${images[@]}" "${files[@]}" >"$work/out" 2>"$work/err" || status=$?
+"$here/scripts/wine-run" "$work/工具/kd7x-update.exe" --port COM$KD7X_COM "${images[@]}" >"$work/out" 2>"$work/err" ||
+  status=$?
 [ "$status" -eq 0 ] || fail "exit code $status"
 grep -q "The host writes successfully" "$work/out" || fail "no success line"
 cmp "$work/固件/app.bin" "$KD7X_RECEIVED_UNIX/app.bin" || fail "the application image differs"
 cmp "$work/rc.bin" "$KD7X_RECEIVED_UNIX/rc.bin" || fail "the RCDB image differs"
-grep -qi "^port=$KD7X_COM" "$work/kd7x.ini" || fail "port not stored"
+grep -qi "^port=$KD7X_COM" "$work/工具/kd7x-update.ini" || fail "port not stored beside the program"
+[ "$(grep -c '\[Device\]' "$work/工具/kd7x-update.ini")" -eq 1 ] || fail "a second [Device] section"
+[ "$(head -c 3 "$work/工具/kd7x-update.ini" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "the byte-order mark was lost"
+grep -q "run end: success" "$work/工具/kd7x-update.log" || fail "no log beside the program"
 
 status=0
 run --port COM$KD7X_COM --port COM$KD7X_COM_SECOND --app "$(winpath "$work/rc.bin")" "${files[@]}" --json \
@@ -34,6 +42,8 @@ run --port COM$KD7X_COM --port COM$KD7X_COM_SECOND --app "$(winpath "$work/rc.bi
 [ "$status" -eq 0 ] || fail "two radios: exit code $status"
 cmp "$work/rc.bin" "$KD7X_RECEIVED10_UNIX/rc.bin" || fail "the second radio's image differs"
 grep -q '"radios"' "$work/out" || fail "no radios in the JSON"
+grep -q "run end: success" "$work/設定/kd7x.log" || fail "no log where --log named it"
+grep -qi "^port=" "$work/設定/kd7x.ini" || fail "settings not stored where --settings named them"
 
 status=0
 run --port COM77 "${images[@]}" "${files[@]}" >"$work/out" 2>"$work/err" || status=$?
