@@ -4,11 +4,13 @@
 #include "cli/Console.h"
 #include "platform/Text.h"
 
+#include "Version.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-const char* const kVersion = "1.0.23.503";
+const char* const kVersion = KD7X_VERSION;
 
 namespace
 {

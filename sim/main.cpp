@@ -1,6 +1,8 @@
 // kd7x-radio-sim: a simulated KD7X radio on a pseudo-terminal, for tests, demos and benchmarks.
 #include "sim/RadioSim.h"
 
+#include "Version.h"
+
 #include <CLI/CLI.hpp>
 
 #include <csignal>
@@ -43,7 +45,7 @@ int main(int argc, char** argv)
     bool stay = false;
     app.add_flag("--stay", stay, "Keep running after the write command (default: end when the host closes)");
     app.add_option("--seconds", seconds, "End after this many seconds (0: no limit)");
-    app.set_version_flag("--version", "kd7x-radio-sim 1.0.23.503");
+    app.set_version_flag("--version", "kd7x-radio-sim " KD7X_VERSION);
     CLI11_PARSE(app, argc, argv);
     options.exitAfterWrite = !stay;
 

@@ -4,6 +4,7 @@
 #include "serial/posix/TermiosSerialPort.h"
 
 #include "../support/TestSupport.h"
+#include "Version.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -167,7 +168,7 @@ TEST_F(CliTest, FlashesTheRadioAndReportsOneJsonDocument)
     EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.ini")), "app_bin_file=" + m_dir.File("app.bin")));
     const std::string log = ReadText(m_dir.File("kd7x.log"));
     EXPECT_TRUE(Has(log, "[" + port + "]")) << "every record names its port: " << log;
-    EXPECT_TRUE(Has(log, "run start: kd7x-update 1.0.23.503, port " + port));
+    EXPECT_TRUE(Has(log, "run start: kd7x-update " KD7X_VERSION ", port " + port));
     EXPECT_TRUE(Has(log, Sha256Hex(app.data(), app.size())));
     EXPECT_TRUE(Has(log, "run end: success (exit 0)"));
     EXPECT_EQ(ReadBytes(m_dir.File("received0/app.bin")), app);
