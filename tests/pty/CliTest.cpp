@@ -13,6 +13,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -165,6 +167,7 @@ TEST_F(CliTest, FlashesTheRadioAndReportsOneJsonDocument)
     EXPECT_TRUE(Has(update.Err(), "rx: ")) << "--verbose shows the menu text";
     EXPECT_TRUE(Has(update.Err(), "rx hex: 06 43"));
     EXPECT_TRUE(Has(update.Err(), "The host writes successfully")) << "with --json the outcome line is on stderr";
+    EXPECT_TRUE(Has(update.Err(), "Wrote 11000 bytes in ")) << "the closing line too";
     EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.ini")), "app_bin_file=" + m_dir.File("app.bin")));
     const std::string log = ReadText(m_dir.File("kd7x.log"));
     EXPECT_TRUE(Has(log, "[" + port + "]")) << "every record names its port: " << log;
@@ -293,6 +296,9 @@ TEST_F(CliTest, StopSignalsEndWithTheirCodeAndReleaseThePortInEveryPhase)
         EXPECT_EQ(doc["outcome"], "cancelled");
         EXPECT_EQ(doc["cancelled"], true);
         EXPECT_EQ(doc["stage"], c.stage);
+        // What went out before the stop; nothing to say when no image began.
+        EXPECT_EQ(Has(update.Err(), " bytes in "), c.stage == "block") << update.Err();
+        EXPECT_EQ(Has(update.Err(), " before the stop"), c.stage == "block") << update.Err();
         CTermiosSerialPort again;
         EXPECT_NO_THROW(again.Open(NarrowToWide(port).c_str(), 115200, 0, 8, 0, FlowNone, TRUE)) << c.stage;
         StopRadio(m_radios.back());
@@ -322,6 +328,13 @@ TEST_F(CliTest, FlagsOverrideTheFileAndBadValuesAreNamed)
     EXPECT_TRUE(Has(err, "timeout=abc is not a whole number from 0 to 60000; --timeout 50 is taken")) << err;
     EXPECT_TRUE(Has(err, "WriteDataFrameRetry=0 is not a whole number from 1 to 2147483647; --retries 2")) << err;
     EXPECT_TRUE(Has(err, "select resent: no answer\nselect failed, no attempt left")) << "--retries 2 wins:\n" << err;
+
+    // --quiet keeps the warnings and the outcome, nothing else.
+    Process quiet;
+    EXPECT_EQ(RunUpdate({"-p", port, "-a", "app.bin", "--timeout", "50", "--retries", "2", "-q"}, quiet), 1);
+    EXPECT_TRUE(Has(quiet.Err(), "timeout=abc is not a whole number")) << quiet.Err();
+    EXPECT_TRUE(Has(quiet.Err(), "Host not responding")) << quiet.Err();
+    EXPECT_FALSE(Has(quiet.Err(), "resent")) << quiet.Err();
 }
 
 TEST_F(CliTest, FilesLiveInTheUsersFoldersOrBesideAPortableCopy)
@@ -378,6 +391,8 @@ TEST_F(CliTest, SeveralRadiosAtOnceFailAlone)
         }
     }
     EXPECT_EQ(doc["totals"]["failed"], 1);
+    const std::regex closing(R"(\nWrote \d+ of 61440 bytes to 3 radios in \d+\.\d s \(\d+\.\d kB/s\); 1 failed\n)");
+    EXPECT_TRUE(std::regex_search(p.Err(), closing)) << p.Err();
     EXPECT_TRUE(Has(p.Err(), "[" + ports[1] + "] ")) << "piped lines carry their port";
     for (const auto& port : ports)
         EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.log")), "[" + port + "]"));
