@@ -1,4 +1,5 @@
-# Installing the Linux programs with their manual pages, and a Debian package of them.
+# Installing the Linux programs with their manual pages and shell completion, and a Debian package
+# of them.
 include(GNUInstallDirs)
 set(KD7X_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
 find_program(KD7X_HELP2MAN help2man)
@@ -18,6 +19,21 @@ function(kd7x_man_page program description)
   add_custom_target(${program}-man ALL DEPENDS ${page})
   # OPTIONAL: a build of the programs alone (scripts/demo) still installs them.
   install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL)
+endfunction()
+
+# The bash and zsh completion of a program, printed by its hidden --completion from its own
+# options, where the shells look for them.
+function(kd7x_completion program)
+  set(folder ${CMAKE_BINARY_DIR}/completion)
+  add_custom_command(OUTPUT ${folder}/${program} ${folder}/_${program}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+    COMMAND sh -c "\"$0\" --completion bash >\"$1\" && \"$0\" --completion zsh >\"$2\""
+            $<TARGET_FILE:${program}> ${folder}/${program} ${folder}/_${program}
+    DEPENDS ${program}
+    VERBATIM)
+  add_custom_target(${program}-completion ALL DEPENDS ${folder}/${program} ${folder}/_${program})
+  install(FILES ${folder}/${program} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions OPTIONAL)
+  install(FILES ${folder}/_${program} DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions OPTIONAL)
 endfunction()
 
 set(CPACK_GENERATOR DEB)

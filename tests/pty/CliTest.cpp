@@ -412,8 +412,10 @@ TEST_F(CliTest, SeveralRadiosAtOnceFailAlone)
 
 TEST_F(CliTest, SimulatedRadiosAndThePortListAsJson)
 {
+    // KD7X_PORT stands for a missing --port only when ports are flashed.
+    const std::map<std::string, std::string> elsewhere{{"KD7X_PORT", m_dir.File("no-such-port")}};
     Process sim;
-    sim.Start(Update({"--simulate", "--radios", "2", "--json", "-q"}), m_dir, "sim");
+    sim.Start(Update({"--simulate", "--radios", "2", "--json", "-q"}), m_dir, "sim", elsewhere);
     ASSERT_EQ(sim.Wait(), 0) << sim.Err();
     const Json doc = sim.Document();
     ASSERT_EQ(doc["radios"].size(), 2u);
@@ -422,11 +424,89 @@ TEST_F(CliTest, SimulatedRadiosAndThePortListAsJson)
     EXPECT_TRUE(sim.Err().empty()) << "--quiet and --json leave stderr empty: " << sim.Err();
 
     Process list;
-    list.Start(Update({"--list-ports", "--json"}, false), m_dir, "list");
+    list.Start(Update({"--list-ports", "--json"}, false), m_dir, "list", elsewhere);
     ASSERT_EQ(list.Wait(), 0);
     const Json ports = list.Document();
     ASSERT_TRUE(ports.is_array());
     for (const auto& port : ports)
         for (const char* key : {"path", "by_id", "description", "manufacturer", "serial", "usb", "vid", "pid"})
             EXPECT_TRUE(port.contains(key)) << key;
+}
+
+TEST_F(CliTest, PortFromTheEnvironmentWhenNoneIsNamed)
+{
+    Image("app.bin", 2000, 1);
+    const std::string port = StartRadio();
+    struct Case
+    {
+        std::string variable;
+        std::vector<std::string> args;
+        int code;
+        std::string text;
+    };
+    for (const Case& c : {Case{port, {}, 0, "port " + port + " from KD7X_PORT"},
+                          Case{m_dir.File("no-such-port"), {"-p", port}, 0, "The host writes successfully"},
+                          Case{"", {}, 64, "--port is needed (or KD7X_PORT"}})
+    {
+        std::vector<std::string> args{"-a", "app.bin"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Process p;
+        EXPECT_EQ(RunUpdate(args, p, {{"KD7X_PORT", c.variable}}), c.code) << c.variable << "\n" << p.Err();
+        EXPECT_TRUE(Has(p.Err() + p.Out(), c.text)) << c.variable << "\n" << p.Err();
+    }
+}
+
+// Every option --help shows has its row in the README's option table, and --help fits 80 columns.
+TEST_F(CliTest, HelpFitsTheTerminalAndTheReadmeTableNamesEachOption)
+{
+    std::string updateHelp;
+    for (const char* program : {KD7X_SIM_BIN, KD7X_UPDATE_BIN})
+    {
+        Process help;
+        help.Start({program, "--help"}, m_dir, "help", {{"KD7X_PORT", "/dev/ttyKD7X"}});
+        ASSERT_EQ(help.Wait(), 0);
+        std::istringstream lines(help.Out());
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << program << ": " << line;
+        updateHelp = help.Out();
+    }
+    EXPECT_TRUE(Has(updateHelp, "now /dev/ttyKD7X")) << "--help shows KD7X_PORT's value";
+
+    // "-p, --port PORT ..." -> {"--port", "-p, --port PORT"}: an option by its last name, and all it shows.
+    const auto entry = [](std::string spec) {
+        spec = spec.substr(0, spec.find(" ..."));
+        std::istringstream words(spec);
+        std::string word, name;
+        while (words >> word && word[0] == '-')
+            name = word.substr(0, word.find(','));
+        return std::pair(name, spec);
+    };
+    std::map<std::string, std::string> help, readme;
+    std::istringstream helpLines(updateHelp);
+    for (std::string line; std::getline(helpLines, line);)
+        if (line.rfind("  -", 0) == 0)
+            help.insert(entry(line.substr(2, line.find("  ", 2) - 2)));
+    std::istringstream readmeLines(ReadText(KD7X_README));
+    bool table = false;
+    for (std::string line; std::getline(readmeLines, line);)
+    {
+        table = (table && line.rfind("|", 0) == 0) || line.rfind("| Option | Meaning |", 0) == 0;
+        const std::string cell = table ? line.substr(1, line.find('|', 1) - 1) : "";
+        for (std::size_t at = cell.find('`'); at != std::string::npos; at = cell.find('`', cell.find('`', at + 1) + 1))
+            readme.insert(entry(cell.substr(at + 1, cell.find('`', at + 1) - at - 1)));
+    }
+    ASSERT_GT(help.size(), 10u);
+    for (const auto& [name, spec] : help)
+    {
+        const auto row = readme.find(name);
+        EXPECT_TRUE(row != readme.end()) << "--help shows `" << spec
+                                         << "`; the README's option table has no row for it";
+        if (row != readme.end())
+        {
+            EXPECT_EQ(row->second, spec) << name << ": the README's option table and --help differ";
+        }
+    }
+    for (const auto& [name, spec] : readme)
+        EXPECT_TRUE(help.count(name) != 0)
+            << "the README's option table names `" << spec << "`, which --help does not show";
 }
