@@ -13,6 +13,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <map>
+#include <pty.h>
 #include <regex>
 #include <sstream>
 #include <sys/wait.h>
@@ -431,6 +432,37 @@ TEST_F(CliTest, SimulatedRadiosAndThePortListAsJson)
     for (const auto& port : ports)
         for (const char* key : {"path", "by_id", "description", "manufacturer", "serial", "usb", "vid", "pid"})
             EXPECT_TRUE(port.contains(key)) << key;
+}
+
+// On a terminal the outcome is red or green, unless NO_COLOR holds something: set but empty keeps it.
+TEST_F(CliTest, ColourOnATerminalUnlessNoColorHoldsSomething)
+{
+    Image("app.bin", 100, 1);
+    const auto argv = Update({"-p", m_dir.File("no-such-port"), "-a", m_dir.File("app.bin")});
+    for (const auto& [value, coloured] : {std::pair<const char*, bool>{nullptr, true}, {"", true}, {"1", false}})
+    {
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0)
+        {
+            setenv("TERM", "xterm", 1);
+            value != nullptr ? setenv("NO_COLOR", value, 1) : unsetenv("NO_COLOR");
+            std::vector<char*> args;
+            for (const auto& a : argv)
+                args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        std::string seen;
+        char buffer[256];
+        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
+            seen.append(buffer, static_cast<std::size_t>(n));
+        waitpid(pid, nullptr, 0);
+        close(terminal);
+        EXPECT_TRUE(Has(seen, "No such device")) << seen;
+        EXPECT_EQ(Has(seen, "\x1b[31m"), coloured) << (value != nullptr ? value : "unset") << ": " << seen;
+    }
 }
 
 TEST_F(CliTest, PortFromTheEnvironmentWhenNoneIsNamed)
