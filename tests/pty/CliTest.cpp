@@ -24,6 +24,17 @@ namespace
 {
 using Json = nlohmann::json;
 
+// In a child process: becomes argv.
+[[noreturn]] void Exec(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 struct Process
 {
     pid_t pid = -1;
@@ -47,12 +58,7 @@ struct Process
                 setenv(name.c_str(), value.c_str(), 1);
             if (!cwd.empty() && chdir(cwd.c_str()) != 0)
                 _exit(126);
-            std::vector<char*> args;
-            for (const auto& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
+            Exec(argv);
         }
     }
     int Wait()
@@ -447,12 +453,7 @@ TEST_F(CliTest, ColourOnATerminalUnlessNoColorHoldsSomething)
         {
             setenv("TERM", "xterm", 1);
             value != nullptr ? setenv("NO_COLOR", value, 1) : unsetenv("NO_COLOR");
-            std::vector<char*> args;
-            for (const auto& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
+            Exec(argv);
         }
         std::string seen;
         char buffer[256];
