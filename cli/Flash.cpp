@@ -67,6 +67,9 @@ try
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     report.bytesSent = view.BytesSent();
     report.sendingSeconds = view.SendingSeconds();
+    report.sending = view.Sending();
+    report.sendingFrom = view.SendingFrom();
+    report.sendingTo = view.SendingTo();
     report.stopCode = StopExitCode();
     LogEnd(job, report);
     return report;

@@ -69,13 +69,15 @@ int FlashCommand(CliOptions& options)
 {
     std::atomic<bool> cancel{false};
     InstallCancelHandler(cancel);
-    const auto note = [&options](const std::string& text) {
+    const auto say = [](const std::string& text) { std::cerr << "kd7x-update: " << TerminalText(text) << std::endl; };
+    const auto note = [&options, &say](const std::string& text) {
         if (!options.quiet)
-            std::cerr << "kd7x-update: " << TerminalText(text) << std::endl;
+            say(text);
     };
-    const auto warn = [&options, &note](const std::string& text) {
+    // --quiet keeps the warnings: a value not taken or a file not written is never silent.
+    const auto warn = [&options, &say](const std::string& text) {
         options.warnings.push_back(text);
-        note(text);
+        say(text);
     };
 
     // Where the settings and the log live.
@@ -96,10 +98,10 @@ int FlashCommand(CliOptions& options)
     if (!logger)
         warn("no log file (" + logError + "); going on without one");
     else
-        logger->set_error_handler([quiet = options.quiet](const std::string& why) {
+        logger->set_error_handler([](const std::string& why) {
             // Said once: a full disk would otherwise say it at every record.
             static std::atomic<bool> said{false};
-            if (!quiet && !said.exchange(true))
+            if (!said.exchange(true))
                 std::cerr << "kd7x-update: the log cannot be written (" << why << ")" << std::endl;
         });
 
@@ -149,8 +151,10 @@ int FlashCommand(CliOptions& options)
         return Refuse(options, kExitNoData, "no_data", "no data can be written! (name an image with --app or --rcdb)");
     std::vector<ImageReport> images;
     std::vector<std::wstring> paths;
+    std::size_t imageBytes = 0;
     for (const auto& image : loaded)
     {
+        imageBytes += image.bytes->size();
         images.push_back({image.code == kImageApp ? "app" : "rcdb", WideToUtf8(image.path), image.bytes->size(),
                           Sha256Hex(image.bytes->data(), image.bytes->size()), static_cast<int>(image.frames->size())});
         paths.push_back(image.path);
@@ -269,8 +273,14 @@ int FlashCommand(CliOptions& options)
     const bool several = reports.size() > 1;
     if (several && !options.quiet)
         std::cerr << SummaryTable(reports);
-    // The outcome: success on stdout unless stdout is for JSON, failures on stderr.
-    const bool colour = std::getenv("NO_COLOR") == nullptr;
+    // Not a warning: --quiet leaves it to the outcome (and the JSON document) to say.
+    const std::string closing = ClosingLine(reports, imageBytes);
+    if (!closing.empty() && !options.quiet)
+        std::cerr << closing << std::endl;
+    // The outcome: success on stdout unless stdout is for JSON, failures on stderr. NO_COLOR
+    // counts when it holds something, as its convention has it.
+    const char* noColor = std::getenv("NO_COLOR");
+    const bool colour = noColor == nullptr || *noColor == '\0';
     for (const auto& report : reports)
     {
         if (options.quiet && options.json)

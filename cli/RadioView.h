@@ -35,12 +35,16 @@ public:
     void OnAttemptFailed(UpgradeStage stage, int block, AttemptFailure why, const std::vector<char>& answer,
                          int left) override;
 
+    using Clock = std::chrono::steady_clock;
     // Image bytes the radio acknowledged, and the seconds from the first image to the last progress.
     std::size_t BytesSent() const { return m_bytesBefore + m_imageDone; }
     double SendingSeconds() const;
+    // Whether an image began to go out, and when the first began and the last progress came.
+    bool Sending() const { return m_sending; }
+    Clock::time_point SendingFrom() const { return m_firstImage; }
+    Clock::time_point SendingTo() const { return m_lastProgress; }
 
 private:
-    using Clock = std::chrono::steady_clock;
     static double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
     CConsole& m_console;

@@ -2,13 +2,16 @@
 
 #include "app/UpgradeRun.h"
 #include "cli/Console.h"
+#include "cli/RadioView.h"
 #include "platform/Text.h"
+
+#include "Version.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-const char* const kVersion = "1.0.23.503";
+const char* const kVersion = KD7X_VERSION;
 
 namespace
 {
@@ -167,6 +170,48 @@ nlohmann::json ReportJson(const std::vector<RadioReport>& radios, const std::vec
 nlohmann::json FailureJson(int exitCode, const std::string& outcome, const std::string& message)
 {
     return {{"outcome", outcome}, {"exit_code", exitCode}, {"message", message}, {"version", kVersion}};
+}
+
+std::string ClosingLine(const std::vector<RadioReport>& radios, std::size_t imageBytes)
+{
+    std::size_t bytes = 0;
+    std::size_t succeeded = 0;
+    bool sending = false;
+    bool stopped = false;
+    auto from = std::chrono::steady_clock::time_point::max();
+    auto to = std::chrono::steady_clock::time_point::min();
+    for (const auto& radio : radios)
+    {
+        bytes += radio.bytesSent;
+        succeeded += ExitCodeFor(radio) == kExitSuccess ? 1 : 0;
+        stopped = stopped || radio.result.cancelled;
+        if (!radio.sending)
+            continue;
+        sending = true;
+        from = std::min(from, radio.sendingFrom);
+        to = std::max(to, radio.sendingTo);
+    }
+    if (!sending)
+        return "";
+    const bool all = succeeded == radios.size();
+    const double seconds = std::chrono::duration<double>(to - from).count();
+    std::string line = "Wrote " + std::to_string(bytes);
+    if (!all)
+        line += " of " + std::to_string(imageBytes * radios.size());
+    line += " bytes";
+    if (radios.size() > 1)
+        line += " to " + std::to_string(radios.size()) + " radios";
+    char time[32];
+    std::snprintf(time, sizeof time, " in %.1f s", seconds);
+    line += time;
+    if (seconds > 0)
+        line += " (" + FormatRate(static_cast<double>(bytes) / seconds) + ")";
+    if (stopped && !all)
+        line += radios.size() > 1 ? "; stopped" : " before the stop";
+    else if (!all)
+        line +=
+            radios.size() > 1 ? "; " + std::to_string(radios.size() - succeeded) + " failed" : " before the failure";
+    return line;
 }
 
 std::string SummaryTable(const std::vector<RadioReport>& radios)

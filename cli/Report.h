@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct RadioReport
     double seconds = 0; // the whole run
     std::size_t bytesSent = 0;
     double sendingSeconds = 0;
+    bool sending = false; // an image began to go out: from the first image to the last progress
+    std::chrono::steady_clock::time_point sendingFrom{}, sendingTo{};
     bool imagesDiffer = false; // a simulated radio's images are not the files sent
     int stopCode = 0;          // the exit code of a stop request (Ctrl-C: 130) that came during the run, if one did
     std::string radioJson;     // a simulated radio's own summary
@@ -63,6 +66,11 @@ nlohmann::json RadioJson(const RadioReport& radio, const std::vector<ImageReport
 nlohmann::json ReportJson(const std::vector<RadioReport>& radios, const std::vector<ImageReport>& images, bool several);
 // A failure before any radio was touched (usage, an image, the ports).
 nlohmann::json FailureJson(int exitCode, const std::string& outcome, const std::string& message);
+// What went out, as the common flashers close: "Wrote 510000 bytes in 46.2 s (11.1 kB/s)", with
+// several radios "... to 2 radios ...", totalled over the time any of them was sending; after a
+// failure or a stop it says how much of the whole went out before. Empty when no image began to go
+// out. imageBytes: the bytes of the images for one radio.
+std::string ClosingLine(const std::vector<RadioReport>& radios, std::size_t imageBytes);
 // port  outcome  duration, one row per radio.
 std::string SummaryTable(const std::vector<RadioReport>& radios);
 // The text on stdout: valid UTF-8 whatever the paths held.

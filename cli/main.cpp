@@ -1,28 +1,53 @@
 // kd7x-update: flashes KD7X radios from a terminal or a script, one or many at once.
 #include "cli/Command.h"
+#include "cli/Console.h"
+#include "cli/Help.h"
 #include "cli/Report.h"
 #include "cli/Tuning.h"
 #include "config/Settings.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <iostream>
 
 namespace
 {
 const char* const kExitCodes = "Exit codes:\n"
-                               "  0  The host writes successfully (every radio)\n"
-                               "  1  Host not responding (image selection or final write not answered)\n"
-                               "  2  unable to write to host (an image did not go through)\n"
-                               "  3  serial error: the port is missing, busy, not configurable, or vanished\n"
-                               "  4  the radio's upgrade menu was not seen in time\n"
-                               "  5  no data can be written! (no image named)\n"
-                               "  6  an image file cannot be used (missing, empty, not a regular file, a folder,\n"
-                               "     unreadable, over 16 MiB)\n"
-                               "  7  several radios: some failed while others did not, or failed differently\n"
-                               " 64  usage error\n"
-                               "130  cancelled with Ctrl-C (the ports are released)\n";
+                               "    0  The host writes successfully (every radio)\n"
+                               "    1  Host not responding (image selection or final write not answered)\n"
+                               "    2  unable to write to host (an image did not go through)\n"
+                               "    3  serial error: the port is missing, busy, not configurable, or vanished\n"
+                               "    4  the radio's upgrade menu was not seen in time\n"
+                               "    5  no data can be written! (no image named)\n"
+                               "    6  an image file cannot be used (missing, empty, not a regular file,\n"
+                               "       a folder, unreadable, over 16 MiB)\n"
+                               "    7  several radios: some failed while others did not, or failed\n"
+                               "       differently\n"
+                               "   64  usage error\n"
+                               "  130  cancelled with Ctrl-C (the ports are released); 143 by SIGTERM,\n"
+                               "       129 by SIGHUP\n";
 
+// The port when no --port is given; empty when KD7X_PORT is unset or empty.
+std::string DefaultPort()
+{
+    const char* port = std::getenv("KD7X_PORT");
+    return port == nullptr ? std::string() : std::string(port);
+}
+
+std::string Footer()
+{
+    const std::string port = DefaultPort();
+    return "Environment:\n"
+           "  KD7X_PORT   the port when no --port is given (not with --simulate or\n"
+           "              --list-ports); now " +
+           (port.empty() ? std::string("unset") : TerminalText(port)) +
+           "\n"
+           "  NO_COLOR    not empty: the outcome line without colour\n"
+           "  TERM        dumb: plain progress lines, never redrawn\n"
+           "\n" +
+           kExitCodes;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -32,25 +57,30 @@ int main(int argc, char** argv)
     for (const auto& arg : args)
         options.json = options.json || arg == "--json";
 
-    CLI::App cli{"Flashes KD7X radios: waits for each radio's upgrade menu, sends the application and RCDB images,\n"
-                 "then tells the radio to write them. Several --port options flash several radios at once.",
+    CLI::App cli{"Flashes KD7X radios: waits for each radio's upgrade menu, sends the application\n"
+                 "and RCDB images, then tells the radio to write them. Several --port options\n"
+                 "flash several radios at once.",
                  "kd7x-update"};
-    cli.footer(kExitCodes);
+    cli.formatter(std::make_shared<CHelpFormatter>());
+    cli.footer(Footer());
     // One value per occurrence: "-p /dev/ttyUSB0 app.bin" must not take the image for a port.
     cli.add_option("-p,--port", options.ports,
                    "Serial port: a device such as /dev/ttyUSB0 (COM5 on Windows), or auto for the one USB port; "
-                   "give it again for more radios")
+                   "give it again for more radios. Default: $KD7X_PORT")
         ->allow_extra_args(false)
         ->type_name("PORT");
     cli.add_flag("--all", options.all, "With --port auto: every USB serial port plugged in");
-    cli.add_option("-a,--app", options.app, "Application image (.bin)");
-    cli.add_option("-r,--rcdb", options.rcdb, "Resource-database image (.bin)");
+    // The value's name also chooses its shell completion (cli/Help.h).
+    cli.add_option("-a,--app", options.app, "Application image (.bin)")->type_name("IMAGE");
+    cli.add_option("-r,--rcdb", options.rcdb, "Resource-database image (.bin)")->type_name("IMAGE");
     cli.add_option("--settings", options.settings,
                    "Settings file (default: kd7x-update.ini beside the program if there is one, else "
-                   "$XDG_CONFIG_HOME/kd7x-update/kd7x-update.ini; Windows: beside the program)");
+                   "$XDG_CONFIG_HOME/kd7x-update/kd7x-update.ini; Windows: beside the program)")
+        ->type_name("FILE");
     cli.add_option("--log", options.log,
                    "Log file (default: beside that settings file, else "
-                   "$XDG_STATE_HOME/kd7x-update/kd7x-update.log; Windows: beside the program)");
+                   "$XDG_STATE_HOME/kd7x-update/kd7x-update.log; Windows: beside the program)")
+        ->type_name("FILE");
     // Numbers are taken as text and checked after parsing, so a bad one names its option and range.
     std::map<std::string, std::string> numbers;
     const auto number = [&](const char* flag, const char* what, const char* type) {
@@ -67,12 +97,15 @@ int main(int argc, char** argv)
            "SECONDS");
     cli.add_flag("--fast", options.fast, "No pause between a frame and its answer (--interval 0)");
     cli.add_flag("-v,--verbose", options.verbose, "Show what the radio sends: text while waiting, answers in hex");
-    cli.add_flag("-q,--quiet", options.quiet, "Print only the outcome");
+    cli.add_flag("-q,--quiet", options.quiet, "Print only the outcome, warnings and errors");
     cli.add_flag("--json", options.json, "Print the outcome as one JSON document on standard output");
     cli.add_flag("--list-ports", options.listPorts, "List the serial ports of this machine");
     cli.add_flag("--simulate", options.simulate, "Flash built-in simulated radios (sample images when none given)");
     number("--radios", "With --simulate: how many radios at once, 1 to 64 (default 1)", "N");
     cli.add_flag("--version", options.version, "Print the version");
+    // Hidden: the build writes the completion scripts the package installs.
+    std::string completion;
+    cli.add_option("--completion", completion, "Print the completion script of bash or zsh")->group("");
 
     std::vector<char*> argvUtf8;
     for (const auto& arg : args)
@@ -109,6 +142,14 @@ int main(int argc, char** argv)
 
     try
     {
+        if (!completion.empty())
+        {
+            const std::string script = CompletionScript(cli, completion);
+            if (script.empty())
+                return Refuse(options, kExitUsage, "usage_error", "--completion takes bash or zsh");
+            std::cout << script;
+            return kExitSuccess;
+        }
         if (options.version)
         {
             if (options.json)
@@ -120,7 +161,15 @@ int main(int argc, char** argv)
         if (options.listPorts)
             return ListPortsCommand(options);
         if (!options.simulate && options.ports.empty())
-            return Refuse(options, kExitUsage, "usage_error", "--port is needed (or --list-ports, --simulate, --help)");
+        {
+            const std::string port = DefaultPort();
+            if (port.empty())
+                return Refuse(options, kExitUsage, "usage_error",
+                              "--port is needed (or KD7X_PORT, --list-ports, --simulate, --help)");
+            options.ports.push_back(port);
+            if (!options.quiet)
+                std::cerr << "kd7x-update: port " << TerminalText(port) << " from KD7X_PORT" << std::endl;
+        }
         if (!options.simulate && numbers.count("--radios") != 0)
             return Refuse(options, kExitUsage, "usage_error",
                           "--radios goes with --simulate; name real radios with --port");

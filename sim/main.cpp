@@ -1,6 +1,8 @@
 // kd7x-radio-sim: a simulated KD7X radio on a pseudo-terminal, for tests, demos and benchmarks.
 #include "sim/RadioSim.h"
 
+#include "Version.h"
+
 #include <CLI/CLI.hpp>
 
 #include <csignal>
@@ -19,10 +21,14 @@ int main(int argc, char** argv)
     RadioSimOptions options;
     bool json = false;
     double seconds = 0;
-    CLI::App app{"Simulated KD7X radio: a strict receiver of the upgrade protocol on a pseudo-terminal.\n"
-                 "Prints the port to open, then waits; ends after the host's write command and close."};
-    app.add_option("--link", options.linkPath, "Make a symlink with this name to the pseudo-terminal");
-    app.add_option("--out", options.outDir, "Keep the received images in this folder");
+    CLI::App app{"Simulated KD7X radio: a strict receiver of the upgrade protocol on a\n"
+                 "pseudo-terminal. Prints the port to open, then waits; ends after the host's\n"
+                 "write command and close.",
+                 "kd7x-radio-sim"};
+    app.get_formatter()->column_width(24); // with the descriptions, within 80 columns
+    app.add_option("--link", options.linkPath, "Make a symlink with this name to the pseudo-terminal")
+        ->type_name("PATH");
+    app.add_option("--out", options.outDir, "Keep the received images in this folder")->type_name("FOLDER");
     app.add_flag("--json", json, "Print the summary as JSON");
     app.add_option("--seed", options.faults.seed, "Seed of the random faults")->default_val(1);
     app.add_option("--nak-rate", options.faults.nakRate, "Share of data blocks answered NAK");
@@ -31,7 +37,7 @@ int main(int argc, char** argv)
     app.add_flag("--c-before-ack", options.faults.cBeforeAck, "Send C before every ACK to a data block");
     app.add_flag("--split-ack-c", options.faults.splitAckC, "Send ACK and C apart");
     app.add_flag("--first-eot-ack", options.faults.firstEotAck,
-                 "Answer the first EOT with ACK, not NAK (a radio the host must refuse)");
+                 "Answer the first EOT with ACK, not NAK (a radio the\nhost must refuse)");
     app.add_flag("--ignore-select", options.faults.ignoreSelect, "Never answer the image selection");
     app.add_option("--vanish-after", options.faults.vanishAfter, "Disappear after this many data blocks");
     app.add_option("--silent-after", options.faults.silentAfter, "Fall silent after this many data blocks");
@@ -43,9 +49,9 @@ int main(int argc, char** argv)
                    "Restart this many milliseconds after the write command, closing the port unanswered");
     app.add_option("--baud", options.baud, "Pace as a line of this baud rate (0: no pacing)");
     bool stay = false;
-    app.add_flag("--stay", stay, "Keep running after the write command (default: end when the host closes)");
+    app.add_flag("--stay", stay, "Keep running after the write command (default: end\nwhen the host closes)");
     app.add_option("--seconds", seconds, "End after this many seconds (0: no limit)");
-    app.set_version_flag("--version", "kd7x-radio-sim 1.0.23.503");
+    app.set_version_flag("--version", "kd7x-radio-sim " KD7X_VERSION);
     CLI11_PARSE(app, argc, argv);
     options.exitAfterWrite = !stay;
 

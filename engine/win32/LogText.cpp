@@ -10,3 +10,5 @@ const char* const kLogReadFailed =
     "\xE0\xD6\xD8\xCA\xD4{}";
 // 应答错误:{},剩余重试{}
 const char* const kLogWrongAnswer = "\xD3\xA6\xB4\xF0\xB4\xED\xCE\xF3:{},\xCA\xA3\xD3\xE0\xD6\xD8\xCA\xD4{}";
+
+const char* const kLogLineEnd = "\r\n";

@@ -4,6 +4,7 @@
 #include "serial/posix/TermiosSerialPort.h"
 
 #include "../support/TestSupport.h"
+#include "Version.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <map>
+#include <pty.h>
+#include <regex>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,6 +23,17 @@
 namespace
 {
 using Json = nlohmann::json;
+
+// In a child process: becomes argv.
+[[noreturn]] void Exec(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
 
 struct Process
 {
@@ -43,12 +58,7 @@ struct Process
                 setenv(name.c_str(), value.c_str(), 1);
             if (!cwd.empty() && chdir(cwd.c_str()) != 0)
                 _exit(126);
-            std::vector<char*> args;
-            for (const auto& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
+            Exec(argv);
         }
     }
     int Wait()
@@ -164,10 +174,11 @@ TEST_F(CliTest, FlashesTheRadioAndReportsOneJsonDocument)
     EXPECT_TRUE(Has(update.Err(), "rx: ")) << "--verbose shows the menu text";
     EXPECT_TRUE(Has(update.Err(), "rx hex: 06 43"));
     EXPECT_TRUE(Has(update.Err(), "The host writes successfully")) << "with --json the outcome line is on stderr";
+    EXPECT_TRUE(Has(update.Err(), "Wrote 11000 bytes in ")) << "the closing line too";
     EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.ini")), "app_bin_file=" + m_dir.File("app.bin")));
     const std::string log = ReadText(m_dir.File("kd7x.log"));
     EXPECT_TRUE(Has(log, "[" + port + "]")) << "every record names its port: " << log;
-    EXPECT_TRUE(Has(log, "run start: kd7x-update 1.0.23.503, port " + port));
+    EXPECT_TRUE(Has(log, "run start: kd7x-update " KD7X_VERSION ", port " + port));
     EXPECT_TRUE(Has(log, Sha256Hex(app.data(), app.size())));
     EXPECT_TRUE(Has(log, "run end: success (exit 0)"));
     EXPECT_EQ(ReadBytes(m_dir.File("received0/app.bin")), app);
@@ -293,6 +304,9 @@ TEST_F(CliTest, StopSignalsEndWithTheirCodeAndReleaseThePortInEveryPhase)
         EXPECT_EQ(doc["outcome"], "cancelled");
         EXPECT_EQ(doc["cancelled"], true);
         EXPECT_EQ(doc["stage"], c.stage);
+        // What went out before the stop; nothing to say when no image began.
+        EXPECT_EQ(Has(update.Err(), " bytes in "), c.stage == "block") << update.Err();
+        EXPECT_EQ(Has(update.Err(), " before the stop"), c.stage == "block") << update.Err();
         CTermiosSerialPort again;
         EXPECT_NO_THROW(again.Open(NarrowToWide(port).c_str(), 115200, 0, 8, 0, FlowNone, TRUE)) << c.stage;
         StopRadio(m_radios.back());
@@ -322,6 +336,13 @@ TEST_F(CliTest, FlagsOverrideTheFileAndBadValuesAreNamed)
     EXPECT_TRUE(Has(err, "timeout=abc is not a whole number from 0 to 60000; --timeout 50 is taken")) << err;
     EXPECT_TRUE(Has(err, "WriteDataFrameRetry=0 is not a whole number from 1 to 2147483647; --retries 2")) << err;
     EXPECT_TRUE(Has(err, "select resent: no answer\nselect failed, no attempt left")) << "--retries 2 wins:\n" << err;
+
+    // --quiet keeps the warnings and the outcome, nothing else.
+    Process quiet;
+    EXPECT_EQ(RunUpdate({"-p", port, "-a", "app.bin", "--timeout", "50", "--retries", "2", "-q"}, quiet), 1);
+    EXPECT_TRUE(Has(quiet.Err(), "timeout=abc is not a whole number")) << quiet.Err();
+    EXPECT_TRUE(Has(quiet.Err(), "Host not responding")) << quiet.Err();
+    EXPECT_FALSE(Has(quiet.Err(), "resent")) << quiet.Err();
 }
 
 TEST_F(CliTest, FilesLiveInTheUsersFoldersOrBesideAPortableCopy)
@@ -378,6 +399,8 @@ TEST_F(CliTest, SeveralRadiosAtOnceFailAlone)
         }
     }
     EXPECT_EQ(doc["totals"]["failed"], 1);
+    const std::regex closing(R"(\nWrote \d+ of 61440 bytes to 3 radios in \d+\.\d s \(\d+\.\d kB/s\); 1 failed\n)");
+    EXPECT_TRUE(std::regex_search(p.Err(), closing)) << p.Err();
     EXPECT_TRUE(Has(p.Err(), "[" + ports[1] + "] ")) << "piped lines carry their port";
     for (const auto& port : ports)
         EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.log")), "[" + port + "]"));
@@ -397,8 +420,10 @@ TEST_F(CliTest, SeveralRadiosAtOnceFailAlone)
 
 TEST_F(CliTest, SimulatedRadiosAndThePortListAsJson)
 {
+    // KD7X_PORT stands for a missing --port only when ports are flashed.
+    const std::map<std::string, std::string> elsewhere{{"KD7X_PORT", m_dir.File("no-such-port")}};
     Process sim;
-    sim.Start(Update({"--simulate", "--radios", "2", "--json", "-q"}), m_dir, "sim");
+    sim.Start(Update({"--simulate", "--radios", "2", "--json", "-q"}), m_dir, "sim", elsewhere);
     ASSERT_EQ(sim.Wait(), 0) << sim.Err();
     const Json doc = sim.Document();
     ASSERT_EQ(doc["radios"].size(), 2u);
@@ -407,11 +432,115 @@ TEST_F(CliTest, SimulatedRadiosAndThePortListAsJson)
     EXPECT_TRUE(sim.Err().empty()) << "--quiet and --json leave stderr empty: " << sim.Err();
 
     Process list;
-    list.Start(Update({"--list-ports", "--json"}, false), m_dir, "list");
+    list.Start(Update({"--list-ports", "--json"}, false), m_dir, "list", elsewhere);
     ASSERT_EQ(list.Wait(), 0);
     const Json ports = list.Document();
     ASSERT_TRUE(ports.is_array());
     for (const auto& port : ports)
         for (const char* key : {"path", "by_id", "description", "manufacturer", "serial", "usb", "vid", "pid"})
             EXPECT_TRUE(port.contains(key)) << key;
+}
+
+// On a terminal the outcome is red or green, unless NO_COLOR holds something: set but empty keeps it.
+TEST_F(CliTest, ColourOnATerminalUnlessNoColorHoldsSomething)
+{
+    Image("app.bin", 100, 1);
+    const auto argv = Update({"-p", m_dir.File("no-such-port"), "-a", m_dir.File("app.bin")});
+    for (const auto& [value, coloured] : {std::pair<const char*, bool>{nullptr, true}, {"", true}, {"1", false}})
+    {
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0)
+        {
+            setenv("TERM", "xterm", 1);
+            value != nullptr ? setenv("NO_COLOR", value, 1) : unsetenv("NO_COLOR");
+            Exec(argv);
+        }
+        std::string seen;
+        char buffer[256];
+        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
+            seen.append(buffer, static_cast<std::size_t>(n));
+        waitpid(pid, nullptr, 0);
+        close(terminal);
+        EXPECT_TRUE(Has(seen, "No such device")) << seen;
+        EXPECT_EQ(Has(seen, "\x1b[31m"), coloured) << (value != nullptr ? value : "unset") << ": " << seen;
+    }
+}
+
+TEST_F(CliTest, PortFromTheEnvironmentWhenNoneIsNamed)
+{
+    Image("app.bin", 2000, 1);
+    const std::string port = StartRadio();
+    struct Case
+    {
+        std::string variable;
+        std::vector<std::string> args;
+        int code;
+        std::string text;
+    };
+    for (const Case& c : {Case{port, {}, 0, "port " + port + " from KD7X_PORT"},
+                          Case{m_dir.File("no-such-port"), {"-p", port}, 0, "The host writes successfully"},
+                          Case{"", {}, 64, "--port is needed (or KD7X_PORT"}})
+    {
+        std::vector<std::string> args{"-a", "app.bin"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Process p;
+        EXPECT_EQ(RunUpdate(args, p, {{"KD7X_PORT", c.variable}}), c.code) << c.variable << "\n" << p.Err();
+        EXPECT_TRUE(Has(p.Err() + p.Out(), c.text)) << c.variable << "\n" << p.Err();
+    }
+}
+
+// Every option --help shows has its row in the README's option table, and --help fits 80 columns.
+TEST_F(CliTest, HelpFitsTheTerminalAndTheReadmeTableNamesEachOption)
+{
+    std::string updateHelp;
+    for (const char* program : {KD7X_SIM_BIN, KD7X_UPDATE_BIN})
+    {
+        Process help;
+        help.Start({program, "--help"}, m_dir, "help", {{"KD7X_PORT", "/dev/ttyKD7X"}});
+        ASSERT_EQ(help.Wait(), 0);
+        std::istringstream lines(help.Out());
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << program << ": " << line;
+        updateHelp = help.Out();
+    }
+    EXPECT_TRUE(Has(updateHelp, "now /dev/ttyKD7X")) << "--help shows KD7X_PORT's value";
+
+    // "-p, --port PORT ..." -> {"--port", "-p, --port PORT"}: an option by its last name, and all it shows.
+    const auto entry = [](std::string spec) {
+        spec = spec.substr(0, spec.find(" ..."));
+        std::istringstream words(spec);
+        std::string word, name;
+        while (words >> word && word[0] == '-')
+            name = word.substr(0, word.find(','));
+        return std::pair(name, spec);
+    };
+    std::map<std::string, std::string> help, readme;
+    std::istringstream helpLines(updateHelp);
+    for (std::string line; std::getline(helpLines, line);)
+        if (line.rfind("  -", 0) == 0)
+            help.insert(entry(line.substr(2, line.find("  ", 2) - 2)));
+    std::istringstream readmeLines(ReadText(KD7X_README));
+    bool table = false;
+    for (std::string line; std::getline(readmeLines, line);)
+    {
+        table = (table && line.rfind("|", 0) == 0) || line.rfind("| Option | Meaning |", 0) == 0;
+        const std::string cell = table ? line.substr(1, line.find('|', 1) - 1) : "";
+        for (std::size_t at = cell.find('`'); at != std::string::npos; at = cell.find('`', cell.find('`', at + 1) + 1))
+            readme.insert(entry(cell.substr(at + 1, cell.find('`', at + 1) - at - 1)));
+    }
+    ASSERT_GT(help.size(), 10u);
+    for (const auto& [name, spec] : help)
+    {
+        const auto row = readme.find(name);
+        EXPECT_TRUE(row != readme.end()) << "--help shows `" << spec
+                                         << "`; the README's option table has no row for it";
+        if (row != readme.end())
+        {
+            EXPECT_EQ(row->second, spec) << name << ": the README's option table and --help differ";
+        }
+    }
+    for (const auto& [name, spec] : readme)
+        EXPECT_TRUE(help.count(name) != 0)
+            << "the README's option table names `" << spec << "`, which --help does not show";
 }
