@@ -46,7 +46,8 @@ int main(int argc, char** argv)
         ->default_val(100);
     app.add_flag("--no-menu", options.noMenu, "Never show the upgrade menu");
     app.add_option("--restart-after-write", options.restartAfterWriteMs,
-                   "Restart this many milliseconds after the write command, closing the port unanswered");
+                   "Close the port MS after the write command (a restart)")
+        ->type_name("MS");
     app.add_option("--baud", options.baud, "Pace as a line of this baud rate (0: no pacing)");
     bool stay = false;
     app.add_flag("--stay", stay, "Keep running after the write command (default: end\nwhen the host closes)");
