@@ -204,6 +204,10 @@ TEST_F(CliTest, EachExitCodeForTheCaseTheReadmeNames)
     const std::string utf8 =
         Image("\xD0\xBF\xD1\x80\xD0\xBE\xD1\x88\xD0\xB8\xD0\xB2\xD0\xBA\xD0\xB0-\xC3\xBC.bin", 1500, 4);
     const std::string latin1 = Image("latin1-\xFC\xFF.bin", 1500, 5);
+    // Block 256 is a 128-byte block of zeros: the very bytes of the end-of-batch block.
+    std::vector<char> endLike = RandomImage(255 * 1024 + 128, 8);
+    std::fill(endLike.end() - 128, endLike.end(), 0);
+    WriteBytes(m_dir.File("end-like.bin"), endLike);
     std::filesystem::create_directories(m_dir.File("ln/real/sub"));
     Image("ln/fw.bin", 7000, 6);
     Image("ln/real/fw.bin", 5000, 7);
@@ -239,6 +243,13 @@ TEST_F(CliTest, EachExitCodeForTheCaseTheReadmeNames)
         {{"--ignore-select"}, with({"-p", "PORT", "--retries", "2"}), 1, "host_not_responding", "select", ""},
         {{"--first-eot-ack"}, with({"-p", "PORT", "--retries", "2"}), 2, "unable_to_write", "eot", ""},
         {{"--vanish-after", "2"}, with({"-p", "PORT"}), 3, "serial_error", "block", "serial port:"},
+        // The stage is the frame's place in the image, not its bytes.
+        {{"--silent-after", "255"},
+         {"-p", "PORT", "-a", "end-like.bin", "--fast", "--retries", "1"},
+         2,
+         "unable_to_write",
+         "block",
+         ""},
         // A radio that restarts as it takes the write command, its port gone: it has everything.
         {{"--restart-after-write", "0"}, with({"-p", "PORT"}), 0, "success", "", ""},
         // Answers later than the read window are judged in the pause before a resend.
@@ -285,20 +296,29 @@ TEST_F(CliTest, StopSignalsEndWithTheirCodeAndReleaseThePortInEveryPhase)
         std::string seen, stage;
         int signal, code;
     };
-    for (const Case& c :
-         {Case{{"--no-menu"}, {}, "s left", "listen", SIGINT, 130},
-          Case{{"--answer-delay", "20"}, {}, "kB/s", "block", SIGTERM, 143},
-          // Retries without end on a radio gone silent still stop at once; a closed terminal stops too.
-          Case{{"--silent-after", "3"}, {"--retries", "2147483647"}, "resent: no answer", "block", SIGHUP, 129}})
+    for (const Case& c : {Case{{"--no-menu"}, {}, "s left", "listen", SIGINT, 130},
+                          Case{{"--answer-delay", "20"}, {}, "kB/s", "block", SIGTERM, 143},
+                          // Retries without end on a radio gone silent still stop at once; a closed terminal stops too.
+                          // A read window of a minute does not delay the stop either.
+                          Case{{"--silent-after", "3"},
+                               {"--retries", "2147483647", "--timeout", "60000"},
+                               "writing data",
+                               "block",
+                               SIGHUP,
+                               129}})
     {
         const std::string port = StartRadio(c.radio);
         std::vector<std::string> args{"-p", port, "-a", "app.bin", "--json"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         Process update;
-        update.Start(Update(args), m_dir, "interrupted", {}, m_dir.Path().string());
+        update.Start(Update(args), m_dir, "interrupted" + std::to_string(c.signal), {}, m_dir.Path().string());
         ASSERT_TRUE(WaitUntil([&] { return Has(update.Err(), c.seen); })) << update.Err();
+        // Into the step itself: the silent radio's block is being waited for by now.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto stopAsked = std::chrono::steady_clock::now();
         kill(update.pid, c.signal);
         EXPECT_EQ(update.Wait(), c.code) << update.Err();
+        EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::seconds(5)) << c.stage;
         EXPECT_TRUE(Has(ReadText(m_dir.File("kd7x.log")), "run end: cancelled (exit " + std::to_string(c.code)));
         const Json doc = update.Document();
         EXPECT_EQ(doc["outcome"], "cancelled");
