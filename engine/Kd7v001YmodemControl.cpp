@@ -273,9 +273,9 @@ bool Kd7v001YmodemControl::PrepareLine(ISerialPort* port, HANDLE hEvent, const s
         return true;
     }
     m_quietBeforeNext = false;
-    // Long enough for the answer of the earliest copy that was never heard from, had it come as
-    // late as the last one's would.
-    const DWORD quiet = ResendGuardMs() + m_unheardSpanMs;
+    // The longest answer time when every copy was heard from; else long enough for the answer of
+    // the earliest copy never heard from, had it come as late as the last one's would.
+    const DWORD quiet = m_unheardCopies ? ResendGuardMs() + m_unheardSpanMs : m_longestAnswerMs;
     // Bounded: a line that never goes quiet fails the frame rather than holding it.
     const DWORD limit = quiet * 10 > kQuietLimitMs ? quiet * 10 : kQuietLimitMs;
     const DWORD start = GetTick();
@@ -321,6 +321,7 @@ bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<c
     const auto done = [&](int attempts) {
         // Answers to its other copies may still be under way: the next frame waits for quiet.
         m_quietBeforeNext = attempts > 1;
+        m_unheardCopies = unheard;
         m_unheardSpanMs = unheard ? sentAt - firstUnheardAt : 0;
         m_lastSentAt = sentAt;
         return true;

@@ -152,6 +152,7 @@ private:
     bool m_answerTimed = false;
     DWORD m_longestAnswerMs = 0;
     bool m_quietBeforeNext = false;
-    DWORD m_unheardSpanMs = 0; // from the first copy of the last frame never heard from to its last copy
+    bool m_unheardCopies = false; // a copy of the last frame went out and was never heard from
+    DWORD m_unheardSpanMs = 0;    // from the first such copy to the frame's last copy
     DWORD m_lastSentAt = 0;
 };
