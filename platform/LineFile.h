@@ -1,0 +1,27 @@
+// A file that only grows by whole lines, such as a record of every radio: each line goes in one
+// write and is on disk before Append returns, and a line torn by a crash or a power cut is cut
+// away when the file is opened again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CLineFile
+{
+public:
+    CLineFile() = default;
+    ~CLineFile();
+    CLineFile(const CLineFile&) = delete;
+    CLineFile& operator=(const CLineFile&) = delete;
+
+    // Opens for appending, made when missing (its folder is not); false with a reason. cut: the
+    // bytes of a torn last line that were removed.
+    bool Open(const std::string& path, std::string& error, std::size_t& cut);
+    // One line, its line end included; false with a reason.
+    bool Append(const std::string& line, std::string& error);
+    bool IsOpen() const { return m_file != -1; }
+
+private:
+    std::intptr_t m_file = -1;
+};
