@@ -20,7 +20,8 @@ int main(int argc, char** argv)
     bool json = false;
     double seconds = 0;
     CLI::App app{"Simulated KD7X radio: a strict receiver of the upgrade protocol on a pseudo-terminal.\n"
-                 "Prints the port to open, then waits; ends after the host's write command and close."};
+                 "Prints the port to open, then waits; ends after the host's write command and close\n"
+                 "(with --radios, after the last radio)."};
     app.add_option("--link", options.linkPath, "Make a symlink with this name to the pseudo-terminal");
     app.add_option("--out", options.outDir, "Keep the received images in this folder");
     app.add_flag("--json", json, "Print the summary as JSON");
@@ -43,6 +44,21 @@ int main(int argc, char** argv)
     bool stay = false;
     app.add_flag("--stay", stay, "Keep running after the write command (default: end when the host closes)");
     app.add_option("--seconds", seconds, "End after this many seconds (0: no limit)");
+    app.add_option("--radios", options.radios,
+                   "A bench: this many radios in turn, each showing its menu a gap after the last one left "
+                   "(after its write command, or once the host gave up on it); out/1/, out/2/, ... keep their images")
+        ->check(CLI::Range(1, 100000));
+    app.add_option("--gap", options.gapMs,
+                   "Milliseconds between one radio leaving and the next one's menu; make it longer than "
+                   "kd7x-update's settle time")
+        ->default_val(5000)
+        ->check(CLI::Range(0L, 3600000L));
+    app.add_flag("--hotplug", options.hotplug,
+                 "The port goes away while no radio is on it and comes back, perhaps under another name (use --link)");
+    app.add_option("--fault-share", options.faultShare,
+                   "Share of the radios, chosen by --seed, that carry the faults given (default: all; without "
+                   "faults they fall silent after 3 data blocks)")
+        ->check(CLI::Range(0.0, 1.0));
     app.set_version_flag("--version", "kd7x-radio-sim 1.0.23.503");
     CLI11_PARSE(app, argc, argv);
     options.exitAfterWrite = !stay;
@@ -73,9 +89,8 @@ int main(int argc, char** argv)
     if (!sim.SaveImages(&error))
         std::cerr << "kd7x-radio-sim: " << error << "\n";
     if (json)
-        std::cout << SummaryJson(sim.Radio()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << std::endl;
+        std::cout << sim.Summary().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
     else
-        std::cout << FormatSummaryText(sim.Radio()) << std::flush;
-    return sim.Radio().Violations().empty() ? 0 : 2;
+        std::cout << sim.SummaryText() << std::flush;
+    return sim.Clean() ? 0 : 2;
 }
