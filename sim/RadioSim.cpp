@@ -339,10 +339,17 @@ std::string CRadioSim::SummaryText() const
 {
     if (!Series())
         return FormatSummaryText(Radio());
+    // A line a radio; only a violation takes more.
     std::string text;
     for (std::size_t k = 0; k < m_radios.size(); ++k)
-        text += "radio " + std::to_string(k + 1) + (m_faulty[k] ? " (faulty)" : "") + ": " +
-                FormatSummaryText(m_radios[k]).substr(std::string("radio summary: ").size());
+    {
+        const std::string whole = FormatSummaryText(m_radios[k]);
+        const std::size_t from = whole.find(": ") + 2;
+        text += "radio " + std::to_string(k + 1) + (m_faulty[k] ? " (faulty): " : ": ") +
+                whole.substr(from, whole.find('\n') - from) + "\n";
+        for (const auto& violation : m_radios[k].Violations())
+            text += "  violation: " + violation + "\n";
+    }
     return text;
 }
 
