@@ -11,7 +11,7 @@ class CLineFile
 {
 public:
     CLineFile() = default;
-    ~CLineFile();
+    ~CLineFile() { Close(); }
     CLineFile(const CLineFile&) = delete;
     CLineFile& operator=(const CLineFile&) = delete;
 
@@ -23,5 +23,15 @@ public:
     bool IsOpen() const { return m_file != -1; }
 
 private:
+    // The system's part: a file handle and its calls, each false (or -1) with the reason in error.
+    bool OpenFile(const std::string& path, std::string& error);
+    std::int64_t Size() const;
+    std::int64_t ReadAt(std::int64_t at, char* buffer, std::size_t size) const;
+    bool Truncate(std::int64_t size, std::string& error);
+    // Appends at the end in one write; written is how much of it the disk took.
+    bool Write(const std::string& bytes, std::size_t& written, std::string& error);
+    bool Sync(std::string& error);
+    void Close();
+
     std::intptr_t m_file = -1;
 };

@@ -11,27 +11,7 @@
 
 namespace
 {
-std::string Why(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
-// The size the file has without a torn last line: just after its last line end.
-off_t WholeLinesEnd(int fd, off_t size)
-{
-    char chunk[4096];
-    for (off_t end = size; end > 0;)
-    {
-        const off_t start = end > static_cast<off_t>(sizeof chunk) ? end - static_cast<off_t>(sizeof chunk) : 0;
-        const ssize_t got = pread(fd, chunk, static_cast<std::size_t>(end - start), start);
-        if (got <= 0)
-            return size;
-        for (ssize_t i = got; i > 0; --i)
-        {
-            if (chunk[i - 1] == '\n')
-                return start + i;
-        }
-        end = start;
-    }
-    return 0;
-}
+std::string Why(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 // A new file's name is on disk only once its folder is.
 void SyncFolder(const std::string& path)
@@ -47,39 +27,14 @@ void SyncFolder(const std::string& path)
 }
 } // namespace
 
-CLineFile::~CLineFile()
+bool CLineFile::OpenFile(const std::string& path, std::string& error)
 {
-    if (m_file != -1)
-        ::close(static_cast<int>(m_file));
-}
-
-bool CLineFile::Open(const std::string& path, std::string& error, std::size_t& cut)
-{
-    cut = 0;
     const bool existed = access(path.c_str(), F_OK) == 0;
     const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
     {
-        error = Why(("cannot open " + path).c_str());
+        error = Why("cannot open " + path);
         return false;
-    }
-    struct stat st
-    {
-    };
-    if (fstat(fd, &st) == 0 && st.st_size > 0)
-    {
-        const off_t whole = WholeLinesEnd(fd, st.st_size);
-        if (whole < st.st_size)
-        {
-            if (ftruncate(fd, whole) != 0)
-            {
-                error = Why(("cannot cut the torn last line of " + path).c_str());
-                ::close(fd);
-                return false;
-            }
-            cut = static_cast<std::size_t>(st.st_size - whole);
-            fsync(fd);
-        }
     }
     if (!existed)
         SyncFolder(path);
@@ -87,38 +42,57 @@ bool CLineFile::Open(const std::string& path, std::string& error, std::size_t& c
     return true;
 }
 
-bool CLineFile::Append(const std::string& line, std::string& error)
+std::int64_t CLineFile::Size() const
 {
-    const int fd = static_cast<int>(m_file);
-    if (fd < 0)
+    struct stat st
     {
-        error = "the file is not open";
+    };
+    return fstat(static_cast<int>(m_file), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+std::int64_t CLineFile::ReadAt(std::int64_t at, char* buffer, std::size_t size) const
+{
+    return pread(static_cast<int>(m_file), buffer, size, static_cast<off_t>(at));
+}
+
+bool CLineFile::Truncate(std::int64_t size, std::string& error)
+{
+    if (ftruncate(static_cast<int>(m_file), static_cast<off_t>(size)) != 0)
+    {
+        error = Why("ftruncate");
         return false;
     }
-    ssize_t written = 0;
+    return Sync(error);
+}
+
+bool CLineFile::Write(const std::string& bytes, std::size_t& written, std::string& error)
+{
+    ssize_t n = 0;
     do
-        written = ::write(fd, line.data(), line.size());
-    while (written < 0 && errno == EINTR);
-    if (written < 0)
+        n = ::write(static_cast<int>(m_file), bytes.data(), bytes.size());
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
     {
         error = Why("write");
         return false;
     }
-    if (static_cast<std::size_t>(written) != line.size())
-    {
-        // A full disk took part of it: take the part back so no torn line stays.
-        struct stat st
-        {
-        };
-        error = "write: the disk took only part of the line";
-        if (fstat(fd, &st) != 0 || ftruncate(fd, st.st_size - written) != 0)
-            error += ", and it could not be taken back";
-        return false;
-    }
-    if (fsync(fd) != 0)
+    written = static_cast<std::size_t>(n);
+    return true;
+}
+
+bool CLineFile::Sync(std::string& error)
+{
+    if (fsync(static_cast<int>(m_file)) != 0)
     {
         error = Why("fsync");
         return false;
     }
     return true;
+}
+
+void CLineFile::Close()
+{
+    if (m_file != -1)
+        ::close(static_cast<int>(m_file));
+    m_file = -1;
 }

@@ -4,48 +4,13 @@
 
 #include <windows.h>
 
-#include <vector>
-
 namespace
 {
 std::string Why(const std::string& what) { return what + " (system error " + std::to_string(GetLastError()) + ")"; }
-
-HANDLE Handle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
-
-// The size the file has without a torn last line: just after its last line end.
-LONGLONG WholeLinesEnd(HANDLE file, LONGLONG size)
-{
-    char chunk[4096];
-    for (LONGLONG end = size; end > 0;)
-    {
-        const LONGLONG start =
-            end > static_cast<LONGLONG>(sizeof chunk) ? end - static_cast<LONGLONG>(sizeof chunk) : 0;
-        LARGE_INTEGER at{};
-        at.QuadPart = start;
-        DWORD got = 0;
-        if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
-            !ReadFile(file, chunk, static_cast<DWORD>(end - start), &got, nullptr) || got == 0)
-            return size;
-        for (DWORD i = got; i > 0; --i)
-        {
-            if (chunk[i - 1] == '\n')
-                return start + i;
-        }
-        end = start;
-    }
-    return 0;
-}
 } // namespace
 
-CLineFile::~CLineFile()
+bool CLineFile::OpenFile(const std::string& path, std::string& error)
 {
-    if (m_file != -1)
-        CloseHandle(Handle(m_file));
-}
-
-bool CLineFile::Open(const std::string& path, std::string& error, std::size_t& cut)
-{
-    cut = 0;
     HANDLE file = CreateFileW(NarrowToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -53,57 +18,69 @@ bool CLineFile::Open(const std::string& path, std::string& error, std::size_t& c
         error = Why("cannot open " + path);
         return false;
     }
-    LARGE_INTEGER size{};
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0)
-    {
-        const LONGLONG whole = WholeLinesEnd(file, size.QuadPart);
-        if (whole < size.QuadPart)
-        {
-            LARGE_INTEGER at{};
-            at.QuadPart = whole;
-            if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
-            {
-                error = Why("cannot cut the torn last line of " + path);
-                CloseHandle(file);
-                return false;
-            }
-            cut = static_cast<std::size_t>(size.QuadPart - whole);
-            FlushFileBuffers(file);
-        }
-    }
     m_file = reinterpret_cast<std::intptr_t>(file);
     return true;
 }
 
-bool CLineFile::Append(const std::string& line, std::string& error)
+std::int64_t CLineFile::Size() const
 {
-    HANDLE file = Handle(m_file);
-    if (m_file == -1)
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(reinterpret_cast<HANDLE>(m_file), &size) ? size.QuadPart : -1;
+}
+
+std::int64_t CLineFile::ReadAt(std::int64_t at, char* buffer, std::size_t size) const
+{
+    HANDLE file = reinterpret_cast<HANDLE>(m_file);
+    LARGE_INTEGER where{};
+    where.QuadPart = at;
+    DWORD got = 0;
+    if (!SetFilePointerEx(file, where, nullptr, FILE_BEGIN) ||
+        !ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr))
+        return -1;
+    return got;
+}
+
+bool CLineFile::Truncate(std::int64_t size, std::string& error)
+{
+    HANDLE file = reinterpret_cast<HANDLE>(m_file);
+    LARGE_INTEGER where{};
+    where.QuadPart = size;
+    if (!SetFilePointerEx(file, where, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
     {
-        error = "the file is not open";
+        error = Why("SetEndOfFile");
         return false;
     }
-    LARGE_INTEGER end{};
+    return Sync(error);
+}
+
+bool CLineFile::Write(const std::string& bytes, std::size_t& written, std::string& error)
+{
+    HANDLE file = reinterpret_cast<HANDLE>(m_file);
     LARGE_INTEGER zero{};
-    DWORD written = 0;
-    if (!SetFilePointerEx(file, zero, &end, FILE_END) ||
-        !WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+    DWORD done = 0;
+    if (!SetFilePointerEx(file, zero, nullptr, FILE_END) ||
+        !WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr))
     {
         error = Why("write");
         return false;
     }
-    if (written != line.size())
-    {
-        // A full disk took part of it: take the part back so no torn line stays.
-        SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-        SetEndOfFile(file);
-        error = "write: the disk took only part of the line";
-        return false;
-    }
-    if (!FlushFileBuffers(file))
+    written = done;
+    return true;
+}
+
+bool CLineFile::Sync(std::string& error)
+{
+    if (!FlushFileBuffers(reinterpret_cast<HANDLE>(m_file)))
     {
         error = Why("FlushFileBuffers");
         return false;
     }
     return true;
+}
+
+void CLineFile::Close()
+{
+    if (m_file != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(m_file));
+    m_file = -1;
 }
