@@ -248,13 +248,12 @@ void CWorker::Serve()
                 const bool missing = result.error == ERROR_FILE_NOT_FOUND || result.error == ERROR_PATH_NOT_FOUND;
                 m_status.reason = missing ? std::string() : WideToUtf8(result.message);
                 Enter(missing ? PortState::Absent : PortState::CannotOpen);
-                m_station.m_clock.Sleep(pollMs);
             }
             else if (result.portGone)
-            {
                 Enter(PortState::Absent);
+            // Tried again at the next look, never in a busy loop.
+            if (!StopListening())
                 m_station.m_clock.Sleep(pollMs);
-            }
             continue;
         }
         m_flashing = false;

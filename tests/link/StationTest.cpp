@@ -21,7 +21,7 @@ namespace
 const std::string kMenu = "\r\n  Main Menu\r\n";
 
 // Settle times and polls pass at once; a real millisecond keeps the waiting loops from spinning.
-// A station still going after an hour of its time is stopped, so a fault fails the test, not hangs it.
+// A station still going after a real minute is stopped, so a fault fails the test, not hangs it.
 class CFakeClock : public IStationClock
 {
 public:
@@ -33,13 +33,14 @@ public:
     }
     void Sleep(DWORD milliseconds) override
     {
-        if ((m_now += milliseconds) > kStart + 3600000)
+        m_now += milliseconds;
+        if (std::chrono::steady_clock::now() - m_started > std::chrono::minutes(1))
             m_stops = 2;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    static constexpr std::uint64_t kStart = 1700000000000;
-    std::atomic<std::uint64_t> m_now{kStart};
+    std::atomic<std::uint64_t> m_now{1700000000000};
     std::atomic<int>& m_stops;
+    const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };
 
 struct BenchRadio
