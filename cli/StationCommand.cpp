@@ -82,7 +82,7 @@ int StationCommand(CliOptions& options)
             return RefuseSimulation(options, error);
         }
         for (const auto& device : simulated->Devices())
-            station.named.push_back({WideToUtf8(device), device, {}, {}});
+            station.named.push_back({WideToUtf8(BaseNameOf(device)), device, {}, {}});
         station.radioLimit = options.radios;
         where = Plural(options.radios, "simulated radio", "simulated radios") + " in turn on " +
                 Plural(static_cast<int>(station.named.size()), "port", "ports");

@@ -38,7 +38,7 @@ bool AnyFault(const RadioFaults& f)
 CRadioSim::CRadioSim(RadioSimOptions options) : m_options(std::move(options))
 {
     const auto count = static_cast<std::size_t>(std::max(1, m_options.radios));
-    m_faulty.assign(count, m_options.faultShare < 0);
+    m_faulty.assign(count, m_options.faultShare < 0 && AnyFault(m_options.faults));
     if (m_options.faultShare >= 0)
     {
         // Which radios are faulty follows from the seed alone, so a run can be played again.

@@ -1,6 +1,10 @@
 #include "serial/PortWatcher.h"
 
+#include "platform/Text.h"
+
 #include <windows.h>
+
+#include <algorithm>
 
 namespace
 {
@@ -32,7 +36,7 @@ public:
             if (std::wstring(name).rfind(L"\\Device\\Serial", 0) == 0)
                 continue;
             const std::wstring com = data;
-            ports.push_back({std::string(com.begin(), com.end()), L"\\\\.\\" + com, {}, {}});
+            ports.push_back({WideToUtf8(com), L"\\\\.\\" + com, {}, {}});
         }
         RegCloseKey(key);
         return ports;
