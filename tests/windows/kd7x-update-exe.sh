@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # kd7x-update.exe under Wine: flashes the radio on COM8 from a folder named in Chinese, two radios
-# at once, and lists the registry's ports. Runs inside with-radio.sh.
+# at once, one as a station, and lists the registry's ports. Runs inside with-radio.sh.
 # usage: kd7x-update-exe.sh KD7X-UPDATE.EXE
 set -euo pipefail
 exe=$1
@@ -34,6 +34,15 @@ run --port COM$KD7X_COM --port COM$KD7X_COM_SECOND --app "$(winpath "$work/rc.bi
 [ "$status" -eq 0 ] || fail "two radios: exit code $status"
 cmp "$work/rc.bin" "$KD7X_RECEIVED10_UNIX/rc.bin" || fail "the second radio's image differs"
 grep -q '"radios"' "$work/out" || fail "no radios in the JSON"
+
+# A station on the second radio's port ends once it has flashed one radio; its record is the output.
+status=0
+run --station --port COM$KD7X_COM_SECOND --count 1 --settle 1 --app "$(winpath "$work/rc.bin")" "${files[@]}" \
+  --record "$(winpath "$work/radios.jsonl")" --json >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 0 ] || fail "station: exit code $status"
+[ "$(wc -l <"$work/radios.jsonl")" -eq 1 ] || fail "station: not one record"
+grep -q '"outcome":"success"' "$work/radios.jsonl" || fail "station: no success recorded"
+cmp -s "$work/out" "$work/radios.jsonl" || fail "station: stdout is not the record"
 
 status=0
 run --port COM77 "${images[@]}" "${files[@]}" >"$work/out" 2>"$work/err" || status=$?
