@@ -422,8 +422,11 @@ void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uin
     const bool counted = m_options.count > 0 && m_tally.flashed >= m_options.count;
     const bool limited = m_options.radioLimit > 0 && static_cast<int>(m_radios.size()) >= m_options.radioLimit;
     if ((counted || limited) && m_accepting.exchange(false))
-        m_limitReached = std::to_string(counted ? m_tally.flashed : static_cast<int>(m_radios.size())) + " radios " +
-                         (counted ? "flashed" : "done") + ": no new radios";
+    {
+        const int n = counted ? m_tally.flashed : static_cast<int>(m_radios.size());
+        m_limitReached =
+            std::to_string(n) + (n == 1 ? " radio " : " radios ") + (counted ? "flashed" : "done") + ": no new radios";
+    }
 }
 
 int CStationRun::FlashingCount() const

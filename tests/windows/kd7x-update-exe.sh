@@ -42,7 +42,7 @@ run --station --port COM$KD7X_COM_SECOND --count 1 --settle 1 --app "$(winpath "
 [ "$status" -eq 0 ] || fail "station: exit code $status"
 [ "$(wc -l <"$work/radios.jsonl")" -eq 1 ] || fail "station: not one record"
 grep -q '"outcome":"success"' "$work/radios.jsonl" || fail "station: no success recorded"
-cmp -s "$work/out" "$work/radios.jsonl" || fail "station: stdout is not the record"
+tr -d '\r' <"$work/out" | cmp -s - "$work/radios.jsonl" || fail "station: stdout is not the record"
 
 status=0
 run --port COM77 "${images[@]}" "${files[@]}" >"$work/out" 2>"$work/err" || status=$?
