@@ -68,7 +68,7 @@ std::string IsoUtc(WallClock::time_point t)
 class CStationRun;
 
 // One port: radios in turn, each one upgrade run, then the settle.
-class CWorker : public IUpgradeView
+class CWorker final : public IUpgradeView
 {
 public:
     CWorker(CStationRun& station, WatchedPort port, bool named) : m_station(station), m_named(named)

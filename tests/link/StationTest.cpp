@@ -118,7 +118,7 @@ public:
         // A radio the host gave up on is taken away; one that wants it takes the port along.
         if (m_radio && m_talked && !m_done)
             m_done = true;
-        if (m_done && m_script[m_radios.size() - 1].unplugAfter)
+        if (m_done && !m_radios.empty() && m_script[m_radios.size() - 1].unplugAfter)
             Unplug();
     }
     std::vector<std::shared_ptr<CRadioReceiver>> Radios()
