@@ -1,5 +1,7 @@
 #include "app/ProgressText.h"
 
+#include <algorithm>
+
 std::wstring FormatProgressText(const std::wstring& caption, int done, int total, bool percent)
 {
     if (percent)
@@ -14,3 +16,18 @@ std::wstring FormatProgressText(const std::wstring& caption, int done, int total
 }
 
 bool ShouldPump(int done, int total) { return total <= 100 || done % 4 == 0 || done == total || done + 1 == total; }
+
+std::size_t BytesBefore(int done, int total, std::size_t imageBytes)
+{
+    if (done >= total)
+        return imageBytes;
+    const auto blocks = static_cast<std::size_t>(std::max(done - 2, 0));
+    return std::min(imageBytes, blocks * 1024);
+}
+
+std::string LocationStepText(int done)
+{
+    return done == 4   ? "sending the write command"
+           : done == 1 ? "selecting the application image"
+                       : "selecting the RCDB image";
+}

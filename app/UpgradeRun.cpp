@@ -143,7 +143,14 @@ public:
         m_listenStart = GetTickCount();
         m_listening = true;
         ConnectProgress(engine.m_sigListenProgress, kCaptionListen, false);
-        const bool seen = engine.HostListenUpdate(&port);
+        bool seen = engine.HostListenUpdate(&port);
+        while (!seen && m_request.listenUntilMenu && !m_result.cancelled)
+        {
+            ProbePort(port, m_result);
+            if (m_result.portGone)
+                break;
+            seen = engine.HostListenUpdate(&port);
+        }
         m_listening = false;
         return seen;
     }

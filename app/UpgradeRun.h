@@ -48,6 +48,7 @@ struct UpgradeRequest
     bool saveSettings = true;            // port and image paths written before the port opens
     UpgradeImages images;                // read already (for many runs); null: the run reads the paths
     DWORD waitMs = 0;                    // bound on the wait for the menu, besides its passes; 0: none
+    bool listenUntilMenu = false;        // a station's: spent passes start again; only a stop or a failed port end it
     std::string logger = kAppLoggerName; // where the engine's failures are logged
 };
 

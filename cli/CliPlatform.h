@@ -40,6 +40,9 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Ctrl-C (and on Linux SIGTERM and SIGHUP) sets cancel; a second one of any kind ends the program
 // at once.
 void InstallCancelHandler(std::atomic<bool>& cancel);
+// The station's: stop requests of any kind are counted in stops; the one after graceful of them
+// ends the program at once.
+void InstallStopCounter(std::atomic<int>& stops, int graceful);
 // The exit code of the first stop request: 128 plus its signal (130 for Ctrl-C), 0 when none came.
 int StopExitCode();
 // Whether stderr (or stdout) is a terminal that takes the escape sequences of a redrawn line.
@@ -53,6 +56,7 @@ struct FileLocations
 {
     std::wstring settings;
     std::wstring log;
+    std::wstring record;      // the station's record of every radio
     bool makeFolders = false; // the folders are the program's own, made as needed
 };
 FileLocations DefaultFileLocations();
@@ -65,10 +69,22 @@ public:
     virtual std::vector<std::wstring> Devices() const = 0;
     // Ends the radios; then what each holds can be checked.
     virtual void Stop() = 0;
-    // Whether radio i holds the files sent, byte for byte; its summary for people and as JSON.
+    // Whether radio i (on a bench: each of its radios that took the write command) holds the files
+    // sent, byte for byte; its summary for people and as JSON.
     virtual bool Holds(std::size_t i, const std::vector<std::wstring>& paths) const = 0;
     virtual std::string SummaryText(std::size_t i) const = 0;
     virtual std::string SummaryJson(std::size_t i) const = 0;
 };
 // Null with a reason where there are none (Windows).
 std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int count, std::string& error);
+
+// A port of a simulated bench for --simulate --station: radios in turn, named by a link in folder.
+struct SimulatedPort
+{
+    int radios = 1;
+    double faultShare = 0; // of its radios, that fall silent during their upgrade
+    bool vanish = false;   // its faulty radios vanish with the port instead
+    bool hotplug = false;  // unplugged and plugged back between its radios
+};
+std::unique_ptr<ISimulatedRadios> StartSimulatedBench(const std::vector<SimulatedPort>& ports, long gapMs,
+                                                      const std::string& folder, std::string& error);

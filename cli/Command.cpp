@@ -1,10 +1,144 @@
 #include "cli/Command.h"
 
+#include "app/Logging.h"
 #include "cli/Console.h"
-#include "cli/Report.h"
+#include "cli/Tuning.h"
+#include "config/Settings.h"
+#include "platform/Digest.h"
+#include "platform/Text.h"
+
+#include <spdlog/spdlog.h>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <random>
+
+namespace
+{
+// Small sample images keep a demonstration within a minute at the default pauses.
+std::wstring WriteSample(const std::filesystem::path& folder, const char* name, std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<char> data(size);
+    for (auto& c : data)
+        c = static_cast<char>(rng() & 0xFF);
+    const auto path = folder / name;
+    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    return PathToWide(path);
+}
+} // namespace
+
+void Note(const CliOptions& options, const std::string& text)
+{
+    if (!options.quiet)
+        std::cerr << "kd7x-update: " << TerminalText(text) << std::endl;
+}
+
+void Warn(CliOptions& options, const std::string& text)
+{
+    // --quiet keeps the warnings: a value not taken or a file not written is never silent.
+    options.warnings.push_back(text);
+    std::cerr << "kd7x-update: " << TerminalText(text) << std::endl;
+}
+
+int SetUpFlash(CliOptions& options, FlashSetUp& setUp)
+{
+    // Where the settings and the log live.
+    // The program's own folders are made as needed; a folder the person named is theirs to make.
+    FileLocations& files = setUp.files;
+    files = DefaultFileLocations();
+    std::error_code ec;
+    for (auto [file, named] : {std::pair(&files.settings, &options.settings), std::pair(&files.log, &options.log),
+                               std::pair(&files.record, &options.record)})
+    {
+        // The arguments are UTF-8; file names stay wide up to the system.
+        if (!named->empty())
+            *file = Utf8ToWide(*named);
+        else if (files.makeFolders && (file != &files.record || options.station))
+            std::filesystem::create_directories(PathFromWide(*file).parent_path(), ec);
+    }
+    SetIniPathOverride(files.settings);
+    std::string logError;
+    setUp.logger = CreateAppLogger(PathFromWide(files.log), &logError, true);
+    if (!setUp.logger)
+        Warn(options, "no log file (" + logError + "); going on without one");
+    else
+        setUp.logger->set_error_handler([](const std::string& why) {
+            // Said once: a full disk would otherwise say it at every record.
+            static std::atomic<bool> said{false};
+            if (!said.exchange(true))
+                std::cerr << "kd7x-update: the log cannot be written (" << why << ")" << std::endl;
+        });
+
+    std::map<std::string, int> tuning = options.tuning;
+    if (options.fast && tuning.count("WriteDataFrameInterval") == 0)
+        tuning["WriteDataFrameInterval"] = 0;
+    for (const auto& warning : ApplyTuning(tuning, WideToUtf8(files.settings)))
+        Warn(options, warning);
+
+    UpgradeRequest& base = setUp.base;
+    base.strictImages = true;
+    base.saveSettings = false;
+    base.appPath = ResolvedPath(options.app);
+    base.rcdbPath = ResolvedPath(options.rcdb);
+    base.waitMs = static_cast<DWORD>(options.waitSeconds * 1000);
+    if (options.simulate && base.appPath.empty() && base.rcdbPath.empty())
+    {
+        setUp.sampleFolder =
+            std::filesystem::temp_directory_path(ec) / ("kd7x-simulate-" + std::to_string(std::random_device{}()));
+        std::filesystem::create_directories(setUp.sampleFolder, ec);
+        base.appPath = WriteSample(setUp.sampleFolder, "sample-app.bin", 48 * 1024 + 300, 1);
+        base.rcdbPath = WriteSample(setUp.sampleFolder, "sample-rcdb.bin", 12 * 1024 + 40, 2);
+    }
+
+    // Images are read, checked and framed once, before any port is opened.
+    std::vector<UpgradeImage> loaded;
+    UpgradeResult imageResult;
+    if (!LoadImages(base, loaded, imageResult))
+    {
+        if (!setUp.sampleFolder.empty())
+            std::filesystem::remove_all(setUp.sampleFolder, ec);
+        return Refuse(options, kExitImageUnreadable, ExitName(kExitImageUnreadable), WideToUtf8(imageResult.message));
+    }
+    if (loaded.empty())
+        return Refuse(options, kExitNoData, "no_data", "no data can be written! (name an image with --app or --rcdb)");
+    for (const auto& image : loaded)
+    {
+        setUp.images.push_back({image.code == kImageApp ? "app" : "rcdb", WideToUtf8(image.path), image.bytes->size(),
+                                Sha256Hex(image.bytes->data(), image.bytes->size()),
+                                static_cast<int>(image.frames->size())});
+        setUp.paths.push_back(image.path);
+        setUp.imageBytes += image.bytes->size();
+    }
+    base.images = std::make_shared<const std::vector<UpgradeImage>>(std::move(loaded));
+    return -1;
+}
+
+int RefuseSimulation(const CliOptions& options, const std::string& error)
+{
+    const bool unsupported = error.rfind("--simulate", 0) == 0;
+    return Refuse(options, unsupported ? kExitUsage : kExitSerialError, unsupported ? "usage_error" : "serial_error",
+                  error);
+}
+
+std::wstring DeviceIdentity(const std::wstring& device)
+{
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(PathFromWide(device), ec);
+    return ec ? device : PathToWide(canonical);
+}
+
+std::string PrefixLines(const std::string& prefix, std::string text)
+{
+    for (std::size_t at = 0; !prefix.empty() && at < text.size();)
+    {
+        text.insert(at, prefix);
+        const std::size_t end = text.find('\n', at);
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return text;
+}
 
 void PrintJson(nlohmann::json doc, const CliOptions& options)
 {

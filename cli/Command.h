@@ -2,13 +2,21 @@
 // the one way to refuse before any radio is touched.
 #pragma once
 
+#include "app/UpgradeRun.h"
 #include "cli/CliPlatform.h"
+#include "cli/Report.h"
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
+
+namespace spdlog
+{
+class logger;
+}
 
 struct CliOptions
 {
@@ -20,7 +28,35 @@ struct CliOptions
     bool verbose = false, quiet = false, json = false, listPorts = false, simulate = false, version = false;
     bool all = false, fast = false;
     int radios = 1;
+    bool station = false, waitGiven = false;
+    std::string record;
+    int count = 0;
+    long long settleSeconds = 3;
 };
+
+// What flashing and the station set up alike before any port is touched.
+struct FlashSetUp
+{
+    FileLocations files; // with the names the command line gave
+    std::shared_ptr<spdlog::logger> logger;
+    UpgradeRequest base; // the images read, checked and framed once
+    std::vector<ImageReport> images;
+    std::vector<std::wstring> paths;
+    std::size_t imageBytes = 0;         // of every image, once
+    std::filesystem::path sampleFolder; // --simulate's sample images when none are named; removed at the end
+};
+// The settings and log files, the tuning, the images; -1 when all is well, otherwise the exit code
+// of the refusal already said.
+int SetUpFlash(CliOptions& options, FlashSetUp& setUp);
+// A line on stderr unless --quiet; a warning also goes into the JSON document.
+void Note(const CliOptions& options, const std::string& text);
+void Warn(CliOptions& options, const std::string& text);
+// Simulated radios that could not start: a usage error where there are none, else a serial error.
+int RefuseSimulation(const CliOptions& options, const std::string& error);
+// The device behind a port's name, so one device named two ways is taken once.
+std::wstring DeviceIdentity(const std::wstring& device);
+// Every line of text with prefix in front.
+std::string PrefixLines(const std::string& prefix, std::string text);
 
 // The one document on stdout, with the warnings given on the way.
 void PrintJson(nlohmann::json doc, const CliOptions& options);
@@ -33,3 +69,4 @@ std::string PortLine(const PortInfo& port);
 
 int ListPortsCommand(const CliOptions& options);
 int FlashCommand(CliOptions& options);
+int StationCommand(CliOptions& options);

@@ -49,37 +49,57 @@ std::string CConsole::Prefixed(std::size_t radio, const std::string& text) const
     return "[" + m_labels[radio] + "] " + text;
 }
 
-void CConsole::Erase()
+void CScreenBlock::Erase(std::ostream& out)
 {
     if (m_drawn > 0)
-        m_out << "\x1b[" << m_drawn << "A";
+        out << "\x1b[" << m_drawn << "A";
     for (std::size_t i = 0; i < m_drawn; ++i)
-        m_out << "\r\x1b[K\n";
+        out << "\r\x1b[K\n";
     if (m_drawn > 0)
-        m_out << "\x1b[" << m_drawn << "A";
+        out << "\x1b[" << m_drawn << "A";
     m_drawn = 0;
 }
 
+void CScreenBlock::Draw(std::ostream& out, const std::vector<std::string>& lines, int columns)
+{
+    if (m_drawn > lines.size())
+        Erase(out); // fewer lines than before: none may stay behind
+    if (m_drawn > 0)
+        out << "\x1b[" << m_drawn << "A";
+    const auto width = static_cast<std::size_t>(std::max(columns - 1, 10));
+    for (std::string line : lines)
+    {
+        // Cut to the terminal by characters, never inside one nor inside a colour's escape sequence.
+        std::size_t shown = 0;
+        std::size_t at = 0;
+        while (at < line.size())
+        {
+            if (line[at] == '\x1b')
+            {
+                const std::size_t end = line.find('m', at);
+                at = end == std::string::npos ? line.size() : end + 1;
+                continue;
+            }
+            if ((static_cast<unsigned char>(line[at]) & 0xC0) != 0x80 && shown++ == width)
+                break;
+            ++at;
+        }
+        const bool coloured = line.find('\x1b') != std::string::npos;
+        line.resize(at);
+        out << "\r\x1b[K" << line << (coloured ? "\x1b[0m" : "") << "\n";
+    }
+    m_drawn = lines.size();
+    out << std::flush;
+}
+
+void CConsole::Erase() { m_block.Erase(m_out); }
+
 void CConsole::Redraw()
 {
-    if (m_drawn > 0)
-        m_out << "\x1b[" << m_drawn << "A";
-    const auto width = static_cast<std::size_t>(std::max(m_options.columns - 1, 10));
+    std::vector<std::string> lines;
     for (std::size_t i = 0; i < m_progress.size(); ++i)
-    {
-        std::string line = Prefixed(i, m_progress[i]);
-        // Cut to the terminal, never inside a UTF-8 character.
-        if (line.size() > width)
-        {
-            std::size_t cut = width;
-            while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
-                --cut;
-            line.resize(cut);
-        }
-        m_out << "\r\x1b[K" << line << "\n";
-    }
-    m_drawn = m_progress.size();
-    m_out << std::flush;
+        lines.push_back(Prefixed(i, m_progress[i]));
+    m_block.Draw(m_out, lines, m_options.columns);
     m_drawnAt = Clock::now();
 }
 
@@ -93,7 +113,7 @@ void CConsole::Progress(std::size_t radio, const std::string& raw, bool now)
     const auto t = Clock::now();
     if (m_options.redraw)
     {
-        if (now || m_drawn == 0 || t - m_drawnAt >= kRedrawEvery)
+        if (now || !m_block.Drawn() || t - m_drawnAt >= kRedrawEvery)
             Redraw();
         return;
     }
@@ -115,7 +135,7 @@ void CConsole::Line(std::size_t radio, const std::string& raw)
         m_out << Prefixed(radio, text) << "\n" << std::flush;
         return;
     }
-    const bool drawn = m_drawn > 0;
+    const bool drawn = m_block.Drawn();
     Erase();
     std::string line = m_labels.size() < 2 ? text : "[" + m_labels[radio] + "] " + text;
     m_out << line << "\n";
@@ -130,7 +150,7 @@ void CConsole::Note(const std::string& text)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_options.quiet)
         return;
-    const bool drawn = m_drawn > 0;
+    const bool drawn = m_block.Drawn();
     if (m_options.redraw)
         Erase();
     m_out << TerminalText(text) << "\n";
@@ -144,8 +164,8 @@ void CConsole::Close()
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_options.quiet)
         return;
-    if (m_options.redraw && m_drawn > 0)
+    if (m_options.redraw && m_block.Drawn())
         Redraw(); // the last state of every radio, in full
-    m_drawn = 0;
+    m_block.Leave();
     m_out << std::flush;
 }

@@ -12,6 +12,20 @@
 // so neither a path nor what a radio sends can move the cursor or change the terminal.
 std::string TerminalText(const std::string& text);
 
+// Lines at the bottom of a terminal, redrawn in place, each cut to the terminal's width.
+class CScreenBlock
+{
+public:
+    void Draw(std::ostream& out, const std::vector<std::string>& lines, int columns);
+    void Erase(std::ostream& out);
+    bool Drawn() const { return m_drawn > 0; }
+    // The lines stay as they are; what follows goes below them.
+    void Leave() { m_drawn = 0; }
+
+private:
+    std::size_t m_drawn = 0; // lines on screen below the cursor's line
+};
+
 class CConsole
 {
 public:
@@ -48,6 +62,6 @@ private:
     std::vector<std::string> m_progress;
     std::vector<Clock::time_point> m_shown;
     Clock::time_point m_drawnAt{};
-    std::size_t m_drawn = 0; // progress lines on screen below the cursor's line
+    CScreenBlock m_block;
     std::mutex m_mutex;
 };

@@ -32,9 +32,7 @@ void LogEnd(const RadioJob& job, const RadioReport& report)
         return;
     const UpgradeResult& r = report.result;
     std::string text = std::string("run end: ") + ExitName(ExitCodeFor(report)) + " (exit " +
-                       std::to_string(ExitCodeFor(report)) + ")";
-    if (r.outcome != UpgradeOutcome::Success && r.stage != UpgradeStage::None)
-        text += " at " + (r.stage == UpgradeStage::Block ? "block " + std::to_string(r.block) : ToString(r.stage));
+                       std::to_string(ExitCodeFor(report)) + ")" + WhereText(r);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f s", report.seconds);
     text += std::string(" after ") + seconds + ", " + std::to_string(r.resends) + " resend(s): " + OutcomeLine(report);

@@ -1,21 +1,15 @@
 // kd7x-update's main command: flashes the radios on the ports named (or simulated ones).
-#include "app/Logging.h"
 #include "app/UpgradeRun.h"
 #include "cli/Command.h"
 #include "cli/Console.h"
 #include "cli/Flash.h"
 #include "cli/Report.h"
-#include "cli/Tuning.h"
-#include "config/Settings.h"
-#include "platform/Digest.h"
 #include "platform/Text.h"
 
 #include <spdlog/spdlog.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <random>
 #include <set>
 
 namespace
@@ -50,117 +44,27 @@ bool ExpandAuto(std::vector<std::string>& ports, bool all, std::string& error, s
     ports = std::move(expanded);
     return true;
 }
-
-// Small sample images keep a demonstration within a minute at the default pauses.
-std::wstring WriteSample(const std::filesystem::path& folder, const char* name, std::size_t size, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<char> data(size);
-    for (auto& c : data)
-        c = static_cast<char>(rng() & 0xFF);
-    const auto path = folder / name;
-    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
-    return PathToWide(path);
-}
-
 } // namespace
 
 int FlashCommand(CliOptions& options)
 {
     std::atomic<bool> cancel{false};
     InstallCancelHandler(cancel);
-    const auto say = [](const std::string& text) { std::cerr << "kd7x-update: " << TerminalText(text) << std::endl; };
-    const auto note = [&options, &say](const std::string& text) {
-        if (!options.quiet)
-            say(text);
-    };
-    // --quiet keeps the warnings: a value not taken or a file not written is never silent.
-    const auto warn = [&options, &say](const std::string& text) {
-        options.warnings.push_back(text);
-        say(text);
-    };
-
-    // Where the settings and the log live.
-    // The program's own folders are made as needed; a folder the person named is theirs to make.
-    FileLocations files = DefaultFileLocations();
+    if (options.simulate && !options.ports.empty())
+        return Refuse(options, kExitUsage, "usage_error", "--simulate flashes simulated radios: leave out --port");
+    FlashSetUp setUp;
+    if (const int refused = SetUpFlash(options, setUp); refused >= 0)
+        return refused;
+    const UpgradeRequest& base = setUp.base;
+    const auto& images = setUp.images;
+    const auto& logger = setUp.logger;
     std::error_code ec;
-    for (auto [file, named] : {std::pair(&files.settings, &options.settings), std::pair(&files.log, &options.log)})
-    {
-        // The arguments are UTF-8; file names stay wide up to the system.
-        if (!named->empty())
-            *file = Utf8ToWide(*named);
-        else if (files.makeFolders)
-            std::filesystem::create_directories(PathFromWide(*file).parent_path(), ec);
-    }
-    SetIniPathOverride(files.settings);
-    std::string logError;
-    auto logger = CreateAppLogger(PathFromWide(files.log), &logError, true);
-    if (!logger)
-        warn("no log file (" + logError + "); going on without one");
-    else
-        logger->set_error_handler([](const std::string& why) {
-            // Said once: a full disk would otherwise say it at every record.
-            static std::atomic<bool> said{false};
-            if (!said.exchange(true))
-                std::cerr << "kd7x-update: the log cannot be written (" << why << ")" << std::endl;
-        });
-
-    std::map<std::string, int> tuning = options.tuning;
-    if (options.fast && tuning.count("WriteDataFrameInterval") == 0)
-        tuning["WriteDataFrameInterval"] = 0;
-    for (const auto& warning : ApplyTuning(tuning, WideToUtf8(files.settings)))
-        warn(warning);
-    const long long waitSeconds = options.waitSeconds;
-
-    // Simulated radios stand in for the ports.
-    std::unique_ptr<ISimulatedRadios> simulated;
-    std::filesystem::path sampleFolder;
-    UpgradeRequest base;
-    base.strictImages = true;
-    base.saveSettings = false;
-    base.appPath = ResolvedPath(options.app);
-    base.rcdbPath = ResolvedPath(options.rcdb);
-    base.waitMs = static_cast<DWORD>(waitSeconds * 1000);
-    if (options.simulate)
-    {
-        if (!options.ports.empty())
-            return Refuse(options, kExitUsage, "usage_error", "--simulate flashes simulated radios: leave out --port");
-        if (base.appPath.empty() && base.rcdbPath.empty())
-        {
-            sampleFolder =
-                std::filesystem::temp_directory_path(ec) / ("kd7x-simulate-" + std::to_string(std::random_device{}()));
-            std::filesystem::create_directories(sampleFolder, ec);
-            base.appPath = WriteSample(sampleFolder, "sample-app.bin", 48 * 1024 + 300, 1);
-            base.rcdbPath = WriteSample(sampleFolder, "sample-rcdb.bin", 12 * 1024 + 40, 2);
-        }
-    }
     const auto removeSamples = [&] {
-        if (!sampleFolder.empty())
-            std::filesystem::remove_all(sampleFolder, ec);
+        if (!setUp.sampleFolder.empty())
+            std::filesystem::remove_all(setUp.sampleFolder, ec);
     };
 
-    // Images are read, checked and framed once, before any port is opened.
-    std::vector<UpgradeImage> loaded;
-    UpgradeResult imageResult;
-    if (!LoadImages(base, loaded, imageResult))
-    {
-        removeSamples();
-        return Refuse(options, kExitImageUnreadable, ExitName(kExitImageUnreadable), WideToUtf8(imageResult.message));
-    }
-    if (loaded.empty())
-        return Refuse(options, kExitNoData, "no_data", "no data can be written! (name an image with --app or --rcdb)");
-    std::vector<ImageReport> images;
-    std::vector<std::wstring> paths;
-    std::size_t imageBytes = 0;
-    for (const auto& image : loaded)
-    {
-        imageBytes += image.bytes->size();
-        images.push_back({image.code == kImageApp ? "app" : "rcdb", WideToUtf8(image.path), image.bytes->size(),
-                          Sha256Hex(image.bytes->data(), image.bytes->size()), static_cast<int>(image.frames->size())});
-        paths.push_back(image.path);
-    }
-    base.images = std::make_shared<const std::vector<UpgradeImage>>(std::move(loaded));
-
+    std::unique_ptr<ISimulatedRadios> simulated;
     std::vector<RadioJob> jobs;
     if (options.simulate)
     {
@@ -169,9 +73,7 @@ int FlashCommand(CliOptions& options)
         if (!simulated)
         {
             removeSamples();
-            const bool unsupported = error.rfind("--simulate", 0) == 0;
-            return Refuse(options, unsupported ? kExitUsage : kExitSerialError,
-                          unsupported ? "usage_error" : "serial_error", error);
+            return RefuseSimulation(options, error);
         }
         for (const auto& device : simulated->Devices())
         {
@@ -179,12 +81,13 @@ int FlashCommand(CliOptions& options)
             job.request.device = device;
             jobs.push_back(std::move(job));
         }
-        note(std::string("simulated radio") + (jobs.size() > 1 ? "s on " : " on ") + [&] {
-            std::string list;
-            for (const auto& job : jobs)
-                list += (list.empty() ? "" : ", ") + job.port;
-            return list;
-        }());
+        Note(
+            options, std::string("simulated radio") + (jobs.size() > 1 ? "s on " : " on ") + [&] {
+                std::string list;
+                for (const auto& job : jobs)
+                    list += (list.empty() ? "" : ", ") + job.port;
+                return list;
+            }());
     }
     else
     {
@@ -198,9 +101,7 @@ int FlashCommand(CliOptions& options)
             const PortChoice choice = ResolvePort(port);
             if (!choice.error.empty())
                 return Refuse(options, kExitUsage, "usage_error", choice.error);
-            // One device named two ways is flashed once.
-            const auto canonical = std::filesystem::weakly_canonical(PathFromWide(choice.device), ec);
-            if (!devices.insert(ec ? choice.device : PathToWide(canonical)).second)
+            if (!devices.insert(DeviceIdentity(choice.device)).second)
                 continue;
             RadioJob job{port, base};
             job.request.device = choice.device;
@@ -215,7 +116,7 @@ int FlashCommand(CliOptions& options)
     saved.portSetting = jobs.front().request.portSetting;
     const std::string settingsError = options.simulate ? std::string() : SaveRunSettings(saved);
     if (!settingsError.empty())
-        warn("settings not saved (" + settingsError + ")");
+        Warn(options, "settings not saved (" + settingsError + ")");
 
     std::vector<std::string> labels;
     for (auto& job : jobs)
@@ -251,17 +152,11 @@ int FlashCommand(CliOptions& options)
         for (std::size_t i = 0; i < reports.size(); ++i)
         {
             const std::string prefix = reports.size() > 1 ? "[" + reports[i].port + "] " : "";
-            std::string summary = simulated->SummaryText(i);
-            for (std::size_t at = 0; !prefix.empty() && at < summary.size();)
-            {
-                summary.insert(at, prefix);
-                const std::size_t end = summary.find('\n', at);
-                at = end == std::string::npos ? summary.size() : end + 1;
-            }
+            const std::string summary = PrefixLines(prefix, simulated->SummaryText(i));
             if (!options.quiet)
                 std::cerr << summary;
             reports[i].imagesDiffer =
-                reports[i].result.outcome == UpgradeOutcome::Success && !simulated->Holds(i, paths);
+                reports[i].result.outcome == UpgradeOutcome::Success && !simulated->Holds(i, setUp.paths);
             reports[i].radioJson = simulated->SummaryJson(i);
             if (!options.quiet && reports[i].result.outcome == UpgradeOutcome::Success && !reports[i].imagesDiffer)
                 std::cerr << prefix << "the simulated radio holds every image byte for byte" << std::endl;
@@ -274,7 +169,7 @@ int FlashCommand(CliOptions& options)
     if (several && !options.quiet)
         std::cerr << SummaryTable(reports);
     // Not a warning: --quiet leaves it to the outcome (and the JSON document) to say.
-    const std::string closing = ClosingLine(reports, imageBytes);
+    const std::string closing = ClosingLine(reports, setUp.imageBytes);
     if (!closing.empty() && !options.quiet)
         std::cerr << closing << std::endl;
     // The outcome: success on stdout unless stdout is for JSON, failures on stderr. NO_COLOR

@@ -1,5 +1,6 @@
 #include "cli/RadioView.h"
 
+#include "app/ProgressText.h"
 #include "app/UpgradeRun.h"
 #include "platform/Text.h"
 
@@ -23,14 +24,6 @@ std::string FormatRate(double bytesPerSecond)
     char text[32];
     std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1000.0);
     return text;
-}
-
-std::size_t BytesBefore(int done, int total, std::size_t imageBytes)
-{
-    if (done >= total)
-        return imageBytes;
-    const auto blocks = static_cast<std::size_t>(std::max(done - 2, 0));
-    return std::min(imageBytes, blocks * 1024);
 }
 
 std::string WritingText(const std::string& name, std::size_t done, std::size_t total, double elapsed)
@@ -111,13 +104,8 @@ bool CRadioView::OnProgress(const std::wstring& caption, int done, int total, bo
     }
     else
     {
-        // The dialog's "host write location n/n" says little on a terminal.
         m_listening = false;
-        m_console.Progress(m_radio,
-                           done == 4           ? "sending the write command"
-                           : done == kImageApp ? "selecting the application image"
-                                               : "selecting the RCDB image",
-                           true);
+        m_console.Progress(m_radio, LocationStepText(done), true);
     }
     return m_cancel.load();
 }

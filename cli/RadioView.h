@@ -12,8 +12,6 @@
 std::string FormatClock(double seconds);
 // 11.2 kB/s (1 kB = 1000 bytes).
 std::string FormatRate(double bytesPerSecond);
-// Image bytes acknowledged when frame done of total is about to go: the data blocks before it.
-std::size_t BytesBefore(int done, int total, std::size_t imageBytes);
 // "writing data app.bin  45%  203776/450000 bytes  11.2 kB/s  ETA 0:18  elapsed 0:20"
 std::string WritingText(const std::string& name, std::size_t done, std::size_t total, double elapsed);
 // Why an attempt failed, as a person reads it: "NAK", "no answer", "answer 86 ", "write timed out".

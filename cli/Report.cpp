@@ -15,35 +15,14 @@ const char* const kVersion = KD7X_VERSION;
 
 namespace
 {
-int OutcomeCode(UpgradeOutcome outcome)
-{
-    switch (outcome)
-    {
-    case UpgradeOutcome::Success: return kExitSuccess;
-    case UpgradeOutcome::HostNotResponding: return kExitHostNotResponding;
-    case UpgradeOutcome::UnableToWrite: return kExitUnableToWrite;
-    case UpgradeOutcome::SerialError: return kExitSerialError;
-    case UpgradeOutcome::ModeNotSeen: return kExitModeNotSeen;
-    case UpgradeOutcome::NoData: return kExitNoData;
-    case UpgradeOutcome::ImageUnreadable: return kExitImageUnreadable;
-    }
-    return kExitUnableToWrite;
-}
-
 double Rounded(double value) { return std::round(value * 1000.0) / 1000.0; }
 } // namespace
 
 int ExitCodeFor(const RadioReport& radio)
 {
-    const UpgradeResult& r = radio.result;
-    if (r.outcome == UpgradeOutcome::Success)
+    if (radio.result.outcome == UpgradeOutcome::Success)
         return radio.imagesDiffer ? kExitUnableToWrite : kExitSuccess;
-    if (r.cancelled)
-        return radio.stopCode != 0 ? radio.stopCode : kExitCancelled;
-    // A port that failed under the run is a serial error whatever step it ended.
-    if (r.portGone)
-        return kExitSerialError;
-    return OutcomeCode(r.outcome);
+    return RunExitCode(radio.result, radio.stopCode);
 }
 
 int CombinedExitCode(const std::vector<RadioReport>& radios)
@@ -65,24 +44,12 @@ int CombinedExitCode(const std::vector<RadioReport>& radios)
     return first;
 }
 
-const char* ExitName(int code)
+std::string WhereText(const UpgradeResult& result)
 {
-    switch (code)
-    {
-    case kExitSuccess: return "success";
-    case kExitHostNotResponding: return "host_not_responding";
-    case kExitUnableToWrite: return "unable_to_write";
-    case kExitSerialError: return "serial_error";
-    case kExitModeNotSeen: return "upgrade_mode_not_seen";
-    case kExitNoData: return "no_data";
-    case kExitImageUnreadable: return "image_unreadable";
-    case kExitSomeFailed: return "some_failed";
-    case kExitUsage: return "usage_error";
-    case kExitCancelled:
-    case kExitHangUp:
-    case kExitTerminated: return "cancelled";
-    default: return "failed";
-    }
+    if (result.outcome == UpgradeOutcome::Success || result.stage == UpgradeStage::None)
+        return {};
+    return " at " + (result.stage == UpgradeStage::Block ? "block " + std::to_string(result.block)
+                                                         : std::string(ToString(result.stage)));
 }
 
 std::string OutcomeLine(const RadioReport& radio)
@@ -102,12 +69,9 @@ std::string OutcomeLine(const RadioReport& radio)
 nlohmann::json RadioJson(const RadioReport& radio, const std::vector<ImageReport>& images)
 {
     const UpgradeResult& r = radio.result;
-    nlohmann::json doc;
+    nlohmann::json doc = ResultJson(r);
     doc["outcome"] = ExitName(ExitCodeFor(radio));
     doc["exit_code"] = ExitCodeFor(radio);
-    doc["message"] = WideToUtf8(DescribeOutcome(r));
-    doc["detail"] = WideToUtf8(r.detail);
-    doc["cancelled"] = r.cancelled;
     doc["port"] = radio.port;
     doc["version"] = kVersion;
     nlohmann::json list = nlohmann::json::array();
@@ -118,14 +82,6 @@ nlohmann::json RadioJson(const RadioReport& radio, const std::vector<ImageReport
                         {"sha256", image.sha256},
                         {"frames", image.frames}});
     doc["images"] = list;
-    const bool failed = r.outcome != UpgradeOutcome::Success;
-    doc["stage"] =
-        failed && r.stage != UpgradeStage::None ? nlohmann::json(ToString(r.stage)) : nlohmann::json(nullptr);
-    doc["block"] = failed && r.stage == UpgradeStage::Block ? nlohmann::json(r.block) : nlohmann::json(nullptr);
-    doc["closed_after_write"] = r.lineClosedAfterWrite;
-    doc["image"] = failed && r.image > 0 ? nlohmann::json(r.image == 1 ? "app" : "rcdb") : nlohmann::json(nullptr);
-    doc["resends"] = r.resends;
-    doc["error_code"] = r.error;
     doc["duration_s"] = Rounded(radio.seconds);
     doc["bytes_sent"] = radio.bytesSent;
     doc["bytes_per_s"] =

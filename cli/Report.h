@@ -1,29 +1,13 @@
 // The outcome of kd7x-update: exit codes, the lines a person reads and the JSON document.
 #pragma once
 
-#include "app/UpgradeView.h"
+#include "app/Outcome.h"
 
 #include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <string>
 #include <vector>
-
-enum ExitCode
-{
-    kExitSuccess = 0,
-    kExitHostNotResponding = 1,
-    kExitUnableToWrite = 2,
-    kExitSerialError = 3,
-    kExitModeNotSeen = 4,
-    kExitNoData = 5,
-    kExitImageUnreadable = 6,
-    kExitSomeFailed = 7,
-    kExitUsage = 64,
-    kExitCancelled = 130,  // Ctrl-C (SIGINT)
-    kExitHangUp = 129,     // SIGHUP: the terminal closed
-    kExitTerminated = 143, // SIGTERM
-};
 
 extern const char* const kVersion;
 
@@ -56,8 +40,8 @@ int ExitCodeFor(const RadioReport& radio);
 // 0 when all succeeded; otherwise a stop request's code when one came; the shared code when all
 // failed alike; otherwise kExitSomeFailed.
 int CombinedExitCode(const std::vector<RadioReport>& radios);
-// The name of an exit code, as the JSON's outcome: "success", "serial_error", "cancelled", ...
-const char* ExitName(int code);
+// Where a failed run ended, " at block 17", " at select"; empty for a success.
+std::string WhereText(const UpgradeResult& result);
 // The line a person reads: the outcome's own text, and what the port said, if anything.
 std::string OutcomeLine(const RadioReport& radio);
 

@@ -23,10 +23,10 @@ const char* const kExitCodes = "Exit codes:\n"
                                "    6  an image file cannot be used (missing, empty, not a regular file,\n"
                                "       a folder, unreadable, over 16 MiB)\n"
                                "    7  several radios: some failed while others did not, or failed\n"
-                               "       differently\n"
+                               "       differently; --station: some radio failed\n"
                                "   64  usage error\n"
                                "  130  cancelled with Ctrl-C (the ports are released); 143 by SIGTERM,\n"
-                               "       129 by SIGHUP\n";
+                               "       129 by SIGHUP; --station: a radio was stopped\n";
 
 // The port when no --port is given; empty when KD7X_PORT is unset or empty.
 std::string DefaultPort()
@@ -101,7 +101,20 @@ int main(int argc, char** argv)
     cli.add_flag("--json", options.json, "Print the outcome as one JSON document on standard output");
     cli.add_flag("--list-ports", options.listPorts, "List the serial ports of this machine");
     cli.add_flag("--simulate", options.simulate, "Flash built-in simulated radios (sample images when none given)");
-    number("--radios", "With --simulate: how many radios at once, 1 to 64 (default 1)", "N");
+    number("--radios", "With --simulate: how many radios at once, 1 to 64 (default 1; with --station 8 in turn)", "N");
+    cli.add_flag("--station", options.station,
+                 "Flash every radio put on the ports, in turn, until stopped: Ctrl-C takes no new radio and lets "
+                 "those being flashed finish, a second Ctrl-C stops them; --port auto: every USB serial port as they "
+                 "come and go");
+    cli.add_option("--record", options.record,
+                   "With --station: the file each radio's record (a JSON line) is appended to (default: "
+                   "kd7x-update-radios.jsonl beside the log)")
+        ->type_name("FILE");
+    number("--count", "With --station: take no new radio once this many succeeded", "N");
+    number("--settle",
+           "With --station: seconds a radio must be quiet after its outcome before its port listens for the next "
+           "one (default 3)",
+           "SECONDS");
     cli.add_flag("--version", options.version, "Print the version");
     // Hidden: the build writes the completion scripts the package installs.
     std::string completion;
@@ -136,6 +149,10 @@ int main(int argc, char** argv)
             options.waitSeconds = value;
         else if (flag == "--radios")
             options.radios = static_cast<int>(value);
+        else if (flag == "--count")
+            options.count = static_cast<int>(value);
+        else if (flag == "--settle")
+            options.settleSeconds = value;
         else
             options.tuning[TuningKeyOf(flag)] = static_cast<int>(value);
     }
@@ -173,7 +190,17 @@ int main(int argc, char** argv)
         if (!options.simulate && numbers.count("--radios") != 0)
             return Refuse(options, kExitUsage, "usage_error",
                           "--radios goes with --simulate; name real radios with --port");
+        for (const char* flag : {"--count", "--settle", "--record"})
+            if (!options.station && (numbers.count(flag) != 0 || cli.count(flag) != 0))
+                return Refuse(options, kExitUsage, "usage_error", std::string(flag) + " goes with --station");
         InitModulePathsFromExecutable();
+        if (options.station)
+        {
+            options.waitGiven = numbers.count("--wait") != 0;
+            if (options.simulate && numbers.count("--radios") == 0)
+                options.radios = 8;
+            return StationCommand(options);
+        }
         return FlashCommand(options);
     }
     catch (const std::exception& e)

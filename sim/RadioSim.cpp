@@ -1,5 +1,6 @@
 #include "sim/RadioSim.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,15 +16,52 @@
 namespace
 {
 using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+// After its write command a radio stays while the host reads the answer; a radio the host
+// stopped talking to is taken away once the host would have resent long since.
+constexpr Ms kLinger{500};
+constexpr Ms kGiveUp{5000};
 
 void SleepMs(long ms)
 {
     if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        std::this_thread::sleep_for(Ms(ms));
+}
+
+bool AnyFault(const RadioFaults& f)
+{
+    return f.nakRate > 0 || f.dropRate > 0 || f.garbleRate > 0 || f.cBeforeAck || f.splitAckC || f.firstEotAck ||
+           f.ignoreSelect || f.vanishAfter >= 0 || f.silentAfter >= 0;
 }
 } // namespace
 
-CRadioSim::CRadioSim(RadioSimOptions options) : m_options(std::move(options)), m_radio(m_options.faults) {}
+CRadioSim::CRadioSim(RadioSimOptions options) : m_options(std::move(options))
+{
+    const auto count = static_cast<std::size_t>(std::max(1, m_options.radios));
+    m_faulty.assign(count, m_options.faultShare < 0 && AnyFault(m_options.faults));
+    if (m_options.faultShare >= 0)
+    {
+        // Which radios are faulty follows from the seed alone, so a run can be played again.
+        std::vector<std::size_t> order(count);
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), std::mt19937(m_options.faults.seed));
+        const auto faulty =
+            std::min(count, static_cast<std::size_t>(std::lround(m_options.faultShare * static_cast<double>(count))));
+        for (std::size_t i = 0; i < faulty; ++i)
+            m_faulty[order[i]] = true;
+        if (!AnyFault(m_options.faults))
+            m_options.faults.silentAfter = 3;
+    }
+    NextRadio();
+}
+
+void CRadioSim::NextRadio()
+{
+    const std::size_t k = m_radios.size();
+    RadioFaults faults = m_faulty[k] ? m_options.faults : RadioFaults{};
+    faults.seed = m_options.faults.seed + static_cast<unsigned>(k);
+    m_radios.emplace_back(faults);
+}
 
 CRadioSim::~CRadioSim()
 {
@@ -37,7 +76,9 @@ CRadioSim::~CRadioSim()
     }
 }
 
-bool CRadioSim::Start(std::string* error)
+bool CRadioSim::Start(std::string* error) { return OpenPty(error); }
+
+bool CRadioSim::OpenPty(std::string* error)
 {
     const auto fail = [error](const std::string& why) {
         if (error != nullptr)
@@ -99,15 +140,60 @@ void CRadioSim::CloseMaster()
     m_master = -1;
 }
 
+void CRadioSim::Unplug()
+{
+    CloseMaster();
+    std::error_code ec;
+    if (!m_options.linkPath.empty() && std::filesystem::read_symlink(m_options.linkPath, ec) == m_slavePath)
+        std::filesystem::remove(m_options.linkPath, ec);
+}
+
 void CRadioSim::Run()
 {
+    const bool series = Series();
     bool slaveOpen = false;
     bool menuShown = false;
+    bool present = true; // a radio is on the line
+    bool talked = false; // the host has sent it something
     auto openedAt = Clock::now();
+    auto arrivedAt = Clock::now();
     auto lastByteAt = Clock::now();
+    auto leftAt = Clock::now();
+    const auto leave = [&](Clock::time_point now) {
+        present = false;
+        leftAt = now;
+        if (m_options.hotplug)
+            Unplug();
+    };
     std::vector<char> buffer(4096);
-    while (!m_stop && m_master >= 0)
+    while (!m_stop)
     {
+        const auto now = Clock::now();
+        if (series && !present && now - leftAt >= Ms(m_options.gapMs))
+        {
+            if (m_radios.size() >= static_cast<std::size_t>(std::max(1, m_options.radios)))
+            {
+                if (m_options.exitAfterWrite)
+                    break; // the bench is empty
+            }
+            else
+            {
+                if (m_master < 0 && !OpenPty(nullptr))
+                    break;
+                NextRadio();
+                present = true;
+                talked = false;
+                menuShown = false;
+                arrivedAt = now;
+            }
+        }
+        if (m_master < 0)
+        {
+            if (!series)
+                break;
+            SleepMs(20);
+            continue;
+        }
         pollfd p{m_master, POLLIN, 0};
         const int n = poll(&p, 1, 20);
         if (n < 0 && errno != EINTR)
@@ -119,45 +205,66 @@ void CRadioSim::Run()
             {
                 slaveOpen = false;
                 menuShown = false;
-                m_radio.Idle();
-                m_radio.HostGone();
-                if (m_options.exitAfterWrite && m_radio.WriteCommandSeen())
+                m_radios.back().Idle();
+                m_radios.back().HostGone();
+                if (series && present && talked)
+                    leave(now);
+                else if (!series && m_options.exitAfterWrite && Radio().WriteCommandSeen())
                     break;
             }
             SleepMs(20);
             continue;
         }
-        const auto now = Clock::now();
         if (!slaveOpen)
         {
             slaveOpen = true;
             openedAt = now;
         }
-        if (!menuShown && !m_options.noMenu && now - openedAt >= std::chrono::milliseconds(m_options.menuDelayMs))
+        if (!present)
+        {
+            // No radio on the line: what the host sends goes nowhere.
+            if ((p.revents & POLLIN) && ::read(m_master, buffer.data(), buffer.size()) < 0)
+                SleepMs(20);
+            continue;
+        }
+        CRadioReceiver& radio = m_radios.back();
+        if (!menuShown && !m_options.noMenu && now - std::max(openedAt, arrivedAt) >= Ms(m_options.menuDelayMs))
         {
             WritePaced(std::vector<char>(m_options.menuText.begin(), m_options.menuText.end()));
             menuShown = true;
         }
+        if (series && talked && now - lastByteAt >= (radio.WriteCommandSeen() ? kLinger : kGiveUp))
+        {
+            leave(now);
+            continue;
+        }
         if (!(p.revents & POLLIN))
         {
-            if (m_radio.HasPartialFrame() && now - lastByteAt > std::chrono::milliseconds(500))
-                m_radio.Idle();
+            if (radio.HasPartialFrame() && now - lastByteAt > Ms(500))
+                radio.Idle();
             continue;
         }
         const ssize_t got = ::read(m_master, buffer.data(), buffer.size());
         if (got <= 0)
             continue;
         lastByteAt = now;
+        talked = true;
         menuShown = true; // the host is talking: the menu has done its part
         Pace(static_cast<std::size_t>(got));
-        const std::size_t imagesBefore = m_radio.Images().size();
-        const auto answers = m_radio.Feed(buffer.data(), static_cast<std::size_t>(got));
-        if (m_radio.Images().size() > imagesBefore)
-            SaveImage(m_radio.Images().back(), nullptr);
-        if (m_options.restartAfterWriteMs >= 0 && m_radio.WriteCommandSeen())
+        const std::size_t imagesBefore = radio.Images().size();
+        const auto answers = radio.Feed(buffer.data(), static_cast<std::size_t>(got));
+        if (radio.Images().size() > imagesBefore)
+            SaveImage(m_radios.size(), radio.Images().back(), nullptr);
+        if (m_options.restartAfterWriteMs >= 0 && radio.WriteCommandSeen())
         {
             // A radio with its own USB serial chip: the port disappears as it restarts.
             SleepMs(m_options.restartAfterWriteMs);
+            if (series)
+            {
+                Unplug();
+                leave(now);
+                continue;
+            }
             CloseMaster();
             break;
         }
@@ -165,7 +272,14 @@ void CRadioSim::Run()
         {
             if (answer.vanish)
             {
-                CloseMaster();
+                // The radio took its port with it.
+                if (series)
+                {
+                    Unplug();
+                    leave(now);
+                }
+                else
+                    CloseMaster();
                 break;
             }
             SleepMs(m_options.answerDelayMs);
@@ -199,24 +313,30 @@ void CRadioSim::Wait()
 
 bool CRadioSim::SaveImages(std::string* error) const
 {
-    for (const auto& image : m_radio.Images())
+    for (std::size_t k = 0; k < m_radios.size(); ++k)
     {
-        if (!SaveImage(image, error))
-            return false;
+        for (const auto& image : m_radios[k].Images())
+        {
+            if (!SaveImage(k + 1, image, error))
+                return false;
+        }
     }
     return true;
 }
 
-bool CRadioSim::SaveImage(const ReceivedImage& image, std::string* error) const
+bool CRadioSim::SaveImage(std::size_t radio, const ReceivedImage& image, std::string* error) const
 {
     if (m_options.outDir.empty())
         return true;
+    // A series keeps each radio's images apart: out/1/, out/2/, ...
+    const auto folder = Series() ? std::filesystem::path(m_options.outDir) / std::to_string(radio)
+                                 : std::filesystem::path(m_options.outDir);
     std::error_code ec;
-    std::filesystem::create_directories(m_options.outDir, ec);
+    std::filesystem::create_directories(folder, ec);
     std::string name = std::filesystem::path(image.name).filename().string();
     if (name.empty() || name == "." || name == "..")
         name = "image" + std::to_string(image.code) + ".bin";
-    const auto path = std::filesystem::path(m_options.outDir) / name;
+    const auto path = folder / name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(image.data.data(), static_cast<std::streamsize>(image.data.size()));
     if (!out)
@@ -226,4 +346,41 @@ bool CRadioSim::SaveImage(const ReceivedImage& image, std::string* error) const
         return false;
     }
     return true;
+}
+
+std::string CRadioSim::SummaryText() const
+{
+    if (!Series())
+        return FormatSummaryText(Radio());
+    // A line a radio; only a violation takes more.
+    std::string text;
+    for (std::size_t k = 0; k < m_radios.size(); ++k)
+    {
+        const std::string whole = FormatSummaryText(m_radios[k]);
+        const std::size_t from = whole.find(": ") + 2;
+        text += "radio " + std::to_string(k + 1) + (m_faulty[k] ? " (faulty): " : ": ") +
+                whole.substr(from, whole.find('\n') - from) + "\n";
+        for (const auto& violation : m_radios[k].Violations())
+            text += "  violation: " + violation + "\n";
+    }
+    return text;
+}
+
+nlohmann::json CRadioSim::Summary() const
+{
+    if (!Series())
+        return SummaryJson(Radio());
+    nlohmann::json radios = nlohmann::json::array();
+    for (std::size_t k = 0; k < m_radios.size(); ++k)
+    {
+        radios.push_back(SummaryJson(m_radios[k]));
+        radios.back()["faulty"] = m_faulty[k];
+    }
+    return {{"radios", radios}};
+}
+
+bool CRadioSim::Clean() const
+{
+    return std::all_of(m_radios.begin(), m_radios.end(),
+                       [](const CRadioReceiver& radio) { return radio.Violations().empty(); });
 }

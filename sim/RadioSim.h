@@ -1,10 +1,12 @@
 // The simulated radio on a pseudo-terminal: shows its upgrade menu when the port is opened and
-// answers through CRadioReceiver, with the faults asked for.
+// answers through CRadioReceiver, with the faults asked for. It can also stand in for a bench:
+// radios in turn on the one port, some faulty, the port unplugged between them.
 #pragma once
 
 #include "sim/RadioReceiver.h"
 
 #include <atomic>
+#include <deque>
 #include <string>
 #include <thread>
 
@@ -20,6 +22,12 @@ struct RadioSimOptions
     unsigned baud = 0;             // pace as a real line of this rate; 0 does not pace
     bool exitAfterWrite = true;    // end when the host closes the port after the write command
     long restartAfterWriteMs = -1; // the radio restarts this long after the write command, its port gone
+    // A series: each radio leaves once the host is done with it, and after gapMs the next one
+    // shows its menu; after the last one the simulator ends (unless exitAfterWrite is false).
+    int radios = 1;
+    long gapMs = 5000;
+    bool hotplug = false;   // the port goes away while no radio is on it (its name may change)
+    double faultShare = -1; // the share of radios (chosen by the seed) that carry the faults; below 0: all
     std::string menuText = "\r\n==== KD7X boot loader ====\r\n  Main Menu\r\n"
                            "  1 application image\r\n  2 resource database\r\n  4 write and restart\r\n";
 };
@@ -35,6 +43,7 @@ public:
     // Opens the pseudo-terminal pair; false with a reason when it cannot.
     bool Start(std::string* error = nullptr);
     const std::string& SlavePath() const { return m_slavePath; }
+    const std::string& LinkPath() const { return m_options.linkPath; }
 
     void Run(); // until finished or stopped
     void RunInThread();
@@ -42,20 +51,31 @@ public:
     void Wait(); // waits for the loop to end by itself
     bool Finished() const { return m_finished; }
 
-    // Valid once the loop has ended.
-    const CRadioReceiver& Radio() const { return m_radio; }
+    // Valid once the loop has ended: the last radio, every radio so far.
+    const CRadioReceiver& Radio() const { return m_radios.back(); }
+    const std::deque<CRadioReceiver>& Radios() const { return m_radios; }
+    bool Faulty(std::size_t radio) const { return m_faulty.at(radio); }
+    // One radio's summary as before; a series names each radio.
+    std::string SummaryText() const;
+    nlohmann::json Summary() const;
+    bool Clean() const; // no radio saw a protocol violation
     // Writes the complete images into outDir; false with a reason when it cannot. Run() also
     // writes each image as soon as it is complete.
     bool SaveImages(std::string* error = nullptr) const;
 
 private:
+    bool Series() const { return m_options.radios > 1 || m_options.hotplug; }
+    bool OpenPty(std::string* error);
+    void NextRadio();
+    void Unplug();
     void WritePaced(const std::vector<char>& bytes);
     void Pace(std::size_t bytes) const;
     void CloseMaster();
-    bool SaveImage(const ReceivedImage& image, std::string* error) const;
+    bool SaveImage(std::size_t radio, const ReceivedImage& image, std::string* error) const;
 
     RadioSimOptions m_options;
-    CRadioReceiver m_radio;
+    std::vector<bool> m_faulty;
+    std::deque<CRadioReceiver> m_radios; // the radios come so far; a deque keeps each in place
     int m_master = -1;
     std::string m_slavePath;
     std::atomic<bool> m_stop{false};

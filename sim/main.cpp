@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     double seconds = 0;
     CLI::App app{"Simulated KD7X radio: a strict receiver of the upgrade protocol on a\n"
                  "pseudo-terminal. Prints the port to open, then waits; ends after the host's\n"
-                 "write command and close.",
+                 "write command and close (with --radios, after the last radio).",
                  "kd7x-radio-sim"};
     app.get_formatter()->column_width(24); // with the descriptions, within 80 columns
     app.add_option("--link", options.linkPath, "Make a symlink with this name to the pseudo-terminal")
@@ -52,6 +52,27 @@ int main(int argc, char** argv)
     bool stay = false;
     app.add_flag("--stay", stay, "Keep running after the write command (default: end\nwhen the host closes)");
     app.add_option("--seconds", seconds, "End after this many seconds (0: no limit)");
+    app.add_option("--radios", options.radios,
+                   "A bench: this many radios in turn, each showing its\n"
+                   "menu a gap after the last one left; out/1/, out/2/,\n"
+                   "... keep their images")
+        ->type_name("N")
+        ->check(CLI::Range(1, 100000));
+    app.add_option("--gap", options.gapMs,
+                   "Milliseconds between one radio leaving and the next\n"
+                   "one's menu; longer than kd7x-update's settle time")
+        ->type_name("MS")
+        ->default_val(5000)
+        ->check(CLI::Range(0L, 3600000L));
+    app.add_flag("--hotplug", options.hotplug,
+                 "The port goes away while no radio is on it and comes\n"
+                 "back, perhaps under another name (use --link)");
+    app.add_option("--fault-share", options.faultShare,
+                   "Share of the radios, chosen by --seed, that carry the\n"
+                   "faults given (default: all; without faults they fall\n"
+                   "silent after 3 data blocks)")
+        ->type_name("SHARE")
+        ->check(CLI::Range(0.0, 1.0));
     app.set_version_flag("--version", "kd7x-radio-sim " KD7X_VERSION);
     CLI11_PARSE(app, argc, argv);
     options.exitAfterWrite = !stay;
@@ -82,9 +103,8 @@ int main(int argc, char** argv)
     if (!sim.SaveImages(&error))
         std::cerr << "kd7x-radio-sim: " << error << "\n";
     if (json)
-        std::cout << SummaryJson(sim.Radio()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << std::endl;
+        std::cout << sim.Summary().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
     else
-        std::cout << FormatSummaryText(sim.Radio()) << std::flush;
-    return sim.Radio().Violations().empty() ? 0 : 2;
+        std::cout << sim.SummaryText() << std::flush;
+    return sim.Clean() ? 0 : 2;
 }

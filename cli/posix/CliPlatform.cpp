@@ -18,6 +18,8 @@
 namespace
 {
 std::atomic<bool>* g_cancel = nullptr;
+std::atomic<int>* g_counted = nullptr;
+int g_graceful = 1;
 std::atomic<int> g_stops{0};
 std::atomic<int> g_stopSignal{0};
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -25,16 +27,34 @@ const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 void OnStopSignal(int signal)
 {
     // Threads may take two signals at once: the count decides which one came first.
-    if (g_stops.fetch_add(1) > 0)
+    const int before = g_stops.fetch_add(1);
+    if (before >= g_graceful)
     {
-        // A second stop request of any kind is not asked twice: it ends the program.
+        // A stop request past the graceful ones is not asked twice: it ends the program.
         std::signal(signal, SIG_DFL);
         raise(signal);
         return;
     }
-    g_stopSignal.store(signal);
+    if (before == 0)
+        g_stopSignal.store(signal);
     if (g_cancel != nullptr)
         g_cancel->store(true);
+    if (g_counted != nullptr)
+        g_counted->store(before + 1);
+}
+
+void InstallStopSignals()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int s : kStopSignals)
+        sigaction(s, &action, nullptr);
+    // A reader that went away (a closed pipe) is an error on the write, not the program's end: the
+    // log's end line still gets written.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool CanRedraw(int fd)
@@ -63,11 +83,11 @@ std::string XdgFolder(const char* variable, const char* fallback)
 class CSimulatedRadios : public ISimulatedRadios
 {
 public:
-    bool Start(int count, std::string& error)
+    bool Start(const std::vector<RadioSimOptions>& radios, std::string& error)
     {
-        for (int i = 0; i < count; ++i)
+        for (const auto& options : radios)
         {
-            auto sim = std::make_unique<CRadioSim>(RadioSimOptions{});
+            auto sim = std::make_unique<CRadioSim>(options);
             if (!sim->Start(&error))
                 return false;
             sim->RunInThread();
@@ -79,7 +99,7 @@ public:
     {
         std::vector<std::wstring> devices;
         for (const auto& sim : m_sims)
-            devices.push_back(NarrowToWide(sim->SlavePath()));
+            devices.push_back(NarrowToWide(sim->LinkPath().empty() ? sim->SlavePath() : sim->LinkPath()));
         return devices;
     }
     void Stop() override
@@ -89,22 +109,33 @@ public:
     }
     bool Holds(std::size_t i, const std::vector<std::wstring>& paths) const override
     {
-        const auto& images = m_sims[i]->Radio().Images();
-        if (images.size() != paths.size())
-            return false;
-        for (std::size_t k = 0; k < paths.size(); ++k)
+        std::vector<std::vector<char>> sent;
+        for (const auto& path : paths)
         {
-            std::ifstream in(PathFromWide(paths[k]), std::ios::binary);
-            const std::vector<char> sent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            if (sent != images[k].data)
-                return false;
+            std::ifstream in(PathFromWide(path), std::ios::binary);
+            sent.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         }
-        return true;
+        bool any = false;
+        for (const auto& radio : m_sims[i]->Radios())
+        {
+            if (!radio.WriteCommandSeen())
+                continue;
+            any = true;
+            const auto& images = radio.Images();
+            if (images.size() != sent.size())
+                return false;
+            for (std::size_t k = 0; k < sent.size(); ++k)
+            {
+                if (sent[k] != images[k].data)
+                    return false;
+            }
+        }
+        return any;
     }
-    std::string SummaryText(std::size_t i) const override { return FormatSummaryText(m_sims[i]->Radio()); }
+    std::string SummaryText(std::size_t i) const override { return m_sims[i]->SummaryText(); }
     std::string SummaryJson(std::size_t i) const override
     {
-        return ::SummaryJson(m_sims[i]->Radio()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return m_sims[i]->Summary().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     }
 
 private:
@@ -169,16 +200,14 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {a
 void InstallCancelHandler(std::atomic<bool>& cancel)
 {
     g_cancel = &cancel;
-    struct sigaction action
-    {
-    };
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int s : kStopSignals)
-        sigaction(s, &action, nullptr);
-    // A reader that went away (a closed pipe) is an error on the write, not the program's end: the
-    // log's end line still gets written.
-    std::signal(SIGPIPE, SIG_IGN);
+    InstallStopSignals();
+}
+
+void InstallStopCounter(std::atomic<int>& stops, int graceful)
+{
+    g_counted = &stops;
+    g_graceful = graceful;
+    InstallStopSignals();
 }
 
 int StopExitCode()
@@ -205,15 +234,39 @@ FileLocations DefaultFileLocations()
     const std::wstring beside = GetModuleDir() + GetModuleName();
     std::error_code ec;
     if (std::filesystem::exists(PathFromWide(beside + L".ini"), ec))
-        return {beside + L".ini", beside + L".log", false};
+        return {beside + L".ini", beside + L".log", beside + L"-radios.jsonl", false};
+    const std::string state = XdgFolder("XDG_STATE_HOME", ".local/state") + "/kd7x-update/";
     return {NarrowToWide(XdgFolder("XDG_CONFIG_HOME", ".config") + "/kd7x-update/kd7x-update.ini"),
-            NarrowToWide(XdgFolder("XDG_STATE_HOME", ".local/state") + "/kd7x-update/kd7x-update.log"), true};
+            NarrowToWide(state + "kd7x-update.log"), NarrowToWide(state + "kd7x-update-radios.jsonl"), true};
 }
 
 std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int count, std::string& error)
 {
     auto radios = std::make_unique<CSimulatedRadios>();
-    if (!radios->Start(count, error))
+    if (!radios->Start(std::vector<RadioSimOptions>(static_cast<std::size_t>(count)), error))
+        return nullptr;
+    return radios;
+}
+
+std::unique_ptr<ISimulatedRadios> StartSimulatedBench(const std::vector<SimulatedPort>& ports, long gapMs,
+                                                      const std::string& folder, std::string& error)
+{
+    std::vector<RadioSimOptions> sims;
+    for (const auto& port : ports)
+    {
+        RadioSimOptions options;
+        options.linkPath = folder + "/radio" + std::to_string(sims.size() + 1);
+        options.radios = port.radios;
+        options.gapMs = gapMs;
+        options.hotplug = port.hotplug;
+        options.faultShare = port.faultShare;
+        options.faults.seed = static_cast<unsigned>(sims.size() + 1);
+        if (port.vanish)
+            options.faults.vanishAfter = 5;
+        sims.push_back(options);
+    }
+    auto radios = std::make_unique<CSimulatedRadios>();
+    if (!radios->Start(sims, error))
         return nullptr;
     return radios;
 }

@@ -16,14 +16,23 @@
 namespace
 {
 std::atomic<bool>* g_cancel = nullptr;
+std::atomic<int>* g_counted = nullptr;
+int g_graceful = 1;
+std::atomic<int> g_stops{0};
+const char* const kNoSimulation = "--simulate needs the Linux build; under Wine, map kd7x-radio-sim's "
+                                  "pseudo-terminal to a COM port instead (see the README)";
 
 BOOL WINAPI OnConsoleControl(DWORD type)
 {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
         return FALSE;
-    if (g_cancel == nullptr || g_cancel->load())
-        return FALSE; // a second Ctrl-C ends the program
-    g_cancel->store(true);
+    const int before = g_stops.fetch_add(1);
+    if (before >= g_graceful)
+        return FALSE; // past the graceful requests: the program ends
+    if (g_cancel != nullptr)
+        g_cancel->store(true);
+    if (g_counted != nullptr)
+        g_counted->store(before + 1);
     return TRUE;
 }
 
@@ -106,7 +115,14 @@ void InstallCancelHandler(std::atomic<bool>& cancel)
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-int StopExitCode() { return g_cancel != nullptr && g_cancel->load() ? 130 : 0; }
+void InstallStopCounter(std::atomic<int>& stops, int graceful)
+{
+    g_counted = &stops;
+    g_graceful = graceful;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+int StopExitCode() { return g_stops.load() > 0 ? 130 : 0; }
 
 bool StderrIsTerminal() { return CanRedraw(stderr, STD_ERROR_HANDLE); }
 
@@ -127,12 +143,18 @@ int TerminalColumns()
 FileLocations DefaultFileLocations()
 {
     const std::wstring beside = GetModuleDir() + GetModuleName();
-    return {beside + L".ini", beside + L".log", false};
+    return {beside + L".ini", beside + L".log", beside + L"-radios.jsonl", false};
 }
 
 std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int, std::string& error)
 {
-    error = "--simulate needs the Linux build; under Wine, map kd7x-radio-sim's pseudo-terminal to a COM port "
-            "instead (see the README)";
+    error = kNoSimulation;
+    return nullptr;
+}
+
+std::unique_ptr<ISimulatedRadios> StartSimulatedBench(const std::vector<SimulatedPort>&, long, const std::string&,
+                                                      std::string& error)
+{
+    error = kNoSimulation;
     return nullptr;
 }

@@ -20,16 +20,22 @@ long DevicePortNumber(const std::wstring& device)
     return std::wcstol(device.c_str() + start, nullptr, 10);
 }
 
-std::vector<SerialPortInfo> ListSerialPorts()
+std::map<std::string, std::string> LinksByDevice(const char* folder)
 {
-    std::map<std::string, std::string> byId;
+    std::map<std::string, std::string> links;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/serial/by-id", ec))
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
     {
         const auto target = std::filesystem::canonical(entry.path(), ec);
         if (!ec)
-            byId[target.string()] = entry.path().string();
+            links[target.string()] = entry.path().string();
     }
+    return links;
+}
+
+std::vector<SerialPortInfo> ListSerialPorts()
+{
+    const auto byId = LinksByDevice("/dev/serial/by-id");
 
     std::map<std::wstring, SerialPortInfo> found;
     CPortVector order;

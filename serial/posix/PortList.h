@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,6 @@ std::vector<SerialPortInfo> ListSerialPorts();
 
 // The number at the end of a device's base name (ttyUSB12 gives 12), 0 when none.
 long DevicePortNumber(const std::wstring& device);
+
+// Device -> the link in folder that names it: /dev/serial/by-id (the adapter), /dev/serial/by-path (the socket).
+std::map<std::string, std::string> LinksByDevice(const char* folder);

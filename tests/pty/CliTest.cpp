@@ -564,3 +564,72 @@ TEST_F(CliTest, HelpFitsTheTerminalAndTheReadmeTableNamesEachOption)
         EXPECT_TRUE(help.count(name) != 0)
             << "the README's option table names `" << spec << "`, which --help does not show";
 }
+
+TEST_F(CliTest, StationFlashesRadiosInTurnThroughAHotPlugAndRecordsEach)
+{
+    const std::string app = Image("app.bin", 9000, 1);
+    Image("rcdb.bin", 2000, 2);
+    // Three radios in turn, the port gone between them; the second vanishes with it mid-flash.
+    const std::string port = StartRadio(
+        {"--radios", "3", "--gap", "2000", "--hotplug", "--fault-share", "0.34", "--vanish-after", "2", "--seed", "1"});
+    Process p;
+    EXPECT_EQ(RunUpdate({"--station", "-p", port, "--settle", "1", "--count", "2", "--json", "--record",
+                         m_dir.File("radios.jsonl"), "-a", "app.bin", "-r", "rcdb.bin"},
+                        p),
+              7)
+        << p.Err();
+    EXPECT_EQ(p.Out(), ReadText(m_dir.File("radios.jsonl"))) << "stdout holds the records and nothing else";
+    const Json bench = Json::parse(StopRadio(m_radios.back()));
+    std::istringstream lines(p.Out());
+    std::string line;
+    std::size_t k = 0;
+    for (; std::getline(lines, line); ++k)
+    {
+        const Json record = Json::parse(line);
+        const bool faulty = bench["radios"].at(k)["faulty"];
+        EXPECT_EQ(faulty, k == 1);
+        EXPECT_EQ(record["port"], port);
+        EXPECT_EQ(record["outcome"], faulty ? "serial_error" : "success") << line;
+        EXPECT_EQ(record["images"][0]["sha256"], Sha256Hex(ReadBytes(app).data(), 9000));
+        if (!faulty)
+        {
+            EXPECT_EQ(ReadBytes(m_dir.File("received0/" + std::to_string(k + 1) + "/app.bin")), ReadBytes(app));
+        }
+    }
+    EXPECT_EQ(k, 3u);
+}
+
+TEST_F(CliTest, StationKilledLeavesWholeLinesAndStopsInTwoSteps)
+{
+    Image("app.bin", 30000, 1);
+    const std::string record = m_dir.File("radios.jsonl");
+    const std::string port = StartRadio({"--radios", "20", "--gap", "1500", "--baud", "115200"});
+    const std::vector<std::string> args{"--station", "-p", port, "--settle", "1", "--record", record, "-a", "app.bin"};
+    Process killed;
+    killed.Start(Update(args), m_dir, "killed", {}, m_dir.Path().string());
+    ASSERT_TRUE(WaitUntil([&] { return Has(killed.Err(), "radio 2 done"); }, 60000)) << killed.Err();
+    kill(killed.pid, SIGKILL);
+    killed.Wait();
+    const std::string before = ReadText(record);
+    ASSERT_FALSE(before.empty());
+    EXPECT_EQ(before.back(), '\n');
+
+    // A line torn by a crash is cut when the station starts again; Ctrl-C lets the radio being
+    // flashed finish, a second one stops it.
+    WriteText(record, before + "{\"radio\":3,\"sta");
+    Process again;
+    again.Start(Update(args), m_dir, "again", {}, m_dir.Path().string());
+    ASSERT_TRUE(WaitUntil([&] { return Has(again.Err(), "a radio's menu: flashing"); })) << again.Err();
+    kill(again.pid, SIGINT);
+    ASSERT_TRUE(WaitUntil([&] { return Has(again.Err(), "finishing 1 radio; Ctrl-C again to stop it"); }));
+    kill(again.pid, SIGINT);
+    EXPECT_EQ(again.Wait(), 130) << again.Err();
+    EXPECT_TRUE(Has(again.Err(), "torn")) << again.Err();
+    const std::string after = ReadText(record);
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    std::istringstream lines(after.substr(before.size()));
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(Json::parse(line)["outcome"], "cancelled");
+    EXPECT_FALSE(std::getline(lines, line));
+}

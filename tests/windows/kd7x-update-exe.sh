@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # kd7x-update.exe under Wine: run from a folder named in Chinese, with its settings (a UTF-8 file
 # with a byte-order mark) and log beside it, it flashes the radio on COM8 with an image from another
-# such folder; then two radios at once with settings and log named in Chinese; then lists the
-# registry's ports. Runs inside with-radio.sh.
+# such folder; then two radios at once with settings and log named in Chinese; one radio as a
+# station; then lists the registry's ports. Runs inside with-radio.sh.
 # usage: kd7x-update-exe.sh KD7X-UPDATE.EXE
 set -euo pipefail
 exe=$1
@@ -44,6 +44,15 @@ cmp "$work/rc.bin" "$KD7X_RECEIVED10_UNIX/rc.bin" || fail "the second radio's im
 grep -q '"radios"' "$work/out" || fail "no radios in the JSON"
 grep -q "run end: success" "$work/設定/kd7x.log" || fail "no log where --log named it"
 grep -qi "^port=" "$work/設定/kd7x.ini" || fail "settings not stored where --settings named them"
+
+# A station on the second radio's port ends once it has flashed one radio; its record is the output.
+status=0
+run --station --port COM$KD7X_COM_SECOND --count 1 --settle 1 --app "$(winpath "$work/rc.bin")" "${files[@]}" \
+  --record "$(winpath "$work/設定/radios.jsonl")" --json >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 0 ] || fail "station: exit code $status"
+[ "$(wc -l <"$work/設定/radios.jsonl")" -eq 1 ] || fail "station: not one record"
+grep -q '"outcome":"success"' "$work/設定/radios.jsonl" || fail "station: no success recorded"
+tr -d '\r' <"$work/out" | cmp -s - "$work/設定/radios.jsonl" || fail "station: stdout is not the record"
 
 status=0
 run --port COM77 "${images[@]}" "${files[@]}" >"$work/out" 2>"$work/err" || status=$?

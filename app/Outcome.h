@@ -1,0 +1,32 @@
+// A run's outcome as the command line and the station's record give it: the exit codes, their
+// names and the JSON fields of one radio.
+#pragma once
+
+#include "app/UpgradeView.h"
+
+#include <nlohmann/json.hpp>
+
+enum ExitCode
+{
+    kExitSuccess = 0,
+    kExitHostNotResponding = 1,
+    kExitUnableToWrite = 2,
+    kExitSerialError = 3,
+    kExitModeNotSeen = 4,
+    kExitNoData = 5,
+    kExitImageUnreadable = 6,
+    kExitSomeFailed = 7,
+    kExitUsage = 64,
+    kExitCancelled = 130,  // Ctrl-C (SIGINT)
+    kExitHangUp = 129,     // SIGHUP: the terminal closed
+    kExitTerminated = 143, // SIGTERM
+};
+
+// The code of one run: a stop request's (stopCode, 130 when 0) for a cancelled run, a serial error
+// for a port that failed under it, else its outcome's.
+int RunExitCode(const UpgradeResult& result, int stopCode);
+// The name of an exit code, as the JSON's outcome: "success", "serial_error", "cancelled", ...
+const char* ExitName(int code);
+// message, detail, cancelled, stage, block, image (the last three null on success), resends,
+// closed_after_write, error_code.
+nlohmann::json ResultJson(const UpgradeResult& result);

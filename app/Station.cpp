@@ -1,0 +1,555 @@
+#include "app/Station.h"
+
+#include "app/Outcome.h"
+#include "app/ProgressText.h"
+#include "platform/Digest.h"
+#include "platform/LineFile.h"
+#include "platform/Text.h"
+#include "serial/SerialException.h"
+#include "serial/SerialLink.h"
+
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace
+{
+using WallClock = std::chrono::system_clock;
+// Between two looks at a settling port; the driver keeps what comes meanwhile.
+constexpr DWORD kSettleStepMs = 100;
+
+class CSystemClock : public IStationClock
+{
+public:
+    std::uint64_t NowMs() override
+    {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    }
+    WallClock::time_point Wall() override { return WallClock::now(); }
+    void Sleep(DWORD milliseconds) override { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+};
+
+// 2024-05-01T08:15:02.123Z. UTC, so the records of benches in other time zones sort together;
+// computed here because gmtime's buffer is shared with every thread's localtime.
+std::string IsoUtc(WallClock::time_point t)
+{
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    const long long day = 86400000;
+    long long days = ms / day;
+    long long rest = ms % day;
+    if (rest < 0)
+    {
+        rest += day;
+        --days;
+    }
+    // Days since 1970-01-01 to the civil date, in eras of 400 years that begin on 1 March.
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long long dayOfEra = days - era * 146097;
+    const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long long monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const long long month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", year, month,
+                  dayOfYear - (153 * monthFromMarch + 2) / 5 + 1, rest / 3600000, rest / 60000 % 60, rest / 1000 % 60,
+                  rest % 1000);
+    return text;
+}
+
+class CStationRun;
+
+// One port: radios in turn, each one upgrade run, then the settle.
+class CWorker final : public IUpgradeView
+{
+public:
+    CWorker(CStationRun& station, WatchedPort port, bool named) : m_station(station), m_named(named)
+    {
+        m_status.port = std::move(port);
+    }
+    ~CWorker() { Join(); }
+    CWorker(const CWorker&) = delete;
+    CWorker& operator=(const CWorker&) = delete;
+
+    void Start()
+    {
+        m_thread = std::thread([this] { Loop(); });
+    }
+    void Join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // What the last look at the ports said of this one: there (its device may have changed) or not.
+    void Seen(const WatchedPort* port)
+    {
+        m_present = port != nullptr;
+        if (port == nullptr)
+            return;
+        std::lock_guard<std::mutex> lock(m_portMutex);
+        m_status.port.device = port->device;
+    }
+    bool Ended() const { return m_ended; }
+    bool Flashing() const { return m_flashing; }
+
+    void OnTraceText(const std::vector<char>&) override {}
+    void OnTraceHex(const std::vector<char>&) override {}
+    bool OnProgress(const std::wstring& caption, int done, int total, bool percent) override;
+    void OnImageStart(int image, const std::wstring& path, int frames, std::size_t bytes) override;
+    bool OnWriteProgress(int done, int total) override;
+    void OnProgressEnd() override {}
+    // Shown once the run has let go of the port and the record is on disk.
+    void ShowOutcome(const UpgradeResult&) override {}
+    bool OnWait() override;
+
+private:
+    void Loop();
+    void Serve();
+    void Settle();
+    bool StopListening() const;
+    WatchedPort Port();
+    void Enter(PortState state);
+    void Send();
+
+    CStationRun& m_station;
+    const bool m_named;
+    std::atomic<bool> m_present{true};
+    std::atomic<bool> m_ended{false};
+    std::atomic<bool> m_flashing{false};
+    std::mutex m_portMutex; // m_status.port's device changes under the main loop
+    StationPortStatus m_status;
+    bool m_shown = false;
+    std::uint64_t m_radioStartMs = 0;
+    WallClock::time_point m_radioStart;
+    std::uint64_t m_imageStartMs = 0;
+    std::thread m_thread;
+};
+
+class CStationRun
+{
+public:
+    CStationRun(const StationOptions& options, IStationView& view, IStationClock& clock, const std::atomic<int>& stops)
+        : m_options(options), m_view(view), m_clock(clock), m_stops(stops)
+    {
+        for (const auto& image : *options.request.images)
+            m_images.push_back({{"role", image.code == kImageApp ? "app" : "rcdb"},
+                                {"name", WideToUtf8(BaseNameOf(image.path))},
+                                {"path", WideToUtf8(image.path)},
+                                {"size", image.bytes->size()},
+                                {"sha256", Sha256Hex(image.bytes->data(), image.bytes->size())}});
+    }
+
+    StationEnd Run();
+    // Read by the workers too, so a stop takes effect at a radio's next step.
+    bool Accepting() const { return m_accepting && m_stops.load() < 1; }
+    bool Cancelled() const { return m_stops.load() >= 2; }
+    // The radio's record on disk, then its outcome shown.
+    void Record(WatchedPort port, WallClock::time_point start, std::uint64_t startMs, const UpgradeResult& result);
+
+    const StationOptions& m_options;
+    IStationView& m_view;
+    IStationClock& m_clock;
+
+private:
+    void OpenRecord();
+    void RecordFailed(const std::string& why);
+    void Watch();
+    int FlashingCount() const;
+    void Finishing(const std::string& why);
+
+    const std::atomic<int>& m_stops;
+    std::atomic<bool> m_accepting{true}; // no limit reached
+    std::mutex m_mutex;                  // the record, the tally and the radios
+    CLineFile m_record;
+    nlohmann::json m_images = nlohmann::json::array();
+    StationTally m_tally;
+    std::vector<StationRadio> m_radios;
+    std::string m_limitReached;                                // why no new radios are taken, for the main loop to say
+    std::map<std::string, std::unique_ptr<CWorker>> m_workers; // the main loop's alone
+};
+
+bool CWorker::StopListening() const { return !m_station.Accepting() || !m_present; }
+
+WatchedPort CWorker::Port()
+{
+    std::lock_guard<std::mutex> lock(m_portMutex);
+    return m_status.port;
+}
+
+void CWorker::Enter(PortState state)
+{
+    if (m_shown && state == m_status.state)
+        return;
+    m_status.state = state;
+    m_status.since = m_station.m_clock.Wall();
+    Send();
+}
+
+void CWorker::Send()
+{
+    m_shown = true;
+    StationPortStatus status;
+    {
+        std::lock_guard<std::mutex> lock(m_portMutex);
+        status = m_status;
+    }
+    m_station.m_view.OnPort(status);
+}
+
+void CWorker::Loop()
+{
+    try
+    {
+        Serve();
+    }
+    catch (const std::exception& e)
+    {
+        // A worker never ends the program; its port was closed with its run.
+        m_station.m_view.OnNote(m_status.port.key + ": " + e.what());
+    }
+    Enter(PortState::Gone);
+    m_ended = true;
+}
+
+void CWorker::Serve()
+{
+    const DWORD pollMs = m_station.m_options.pollMs;
+    while (m_station.Accepting())
+    {
+        if (!m_present)
+        {
+            Enter(PortState::Absent);
+            if (!m_named)
+                return; // unplugged: let go; a new worker takes it if it comes back
+            m_station.m_clock.Sleep(pollMs);
+            continue;
+        }
+        const WatchedPort port = Port();
+        UpgradeRequest request = m_station.m_options.request;
+        request.device = port.device;
+        request.listenUntilMenu = true;
+        if (spdlog::get(port.key))
+            request.logger = port.key;
+        m_flashing = false;
+        const UpgradeResult result = RunUpgrade(request, *this, m_station.m_options.makePort);
+        if (!m_flashing)
+        {
+            // No radio: the port did not open, went away while listening, or listening was stopped.
+            if (result.stage == UpgradeStage::Open)
+            {
+                const bool missing = result.error == ERROR_FILE_NOT_FOUND || result.error == ERROR_PATH_NOT_FOUND;
+                m_status.reason = missing ? std::string() : WideToUtf8(result.message);
+                Enter(missing ? PortState::Absent : PortState::CannotOpen);
+            }
+            else if (result.portGone)
+                Enter(PortState::Absent);
+            // Tried again at the next look, never in a busy loop.
+            if (!StopListening())
+                m_station.m_clock.Sleep(pollMs);
+            continue;
+        }
+        m_flashing = false;
+        m_station.Record(port, m_radioStart, m_radioStartMs, result);
+        if (m_station.Cancelled())
+            return;
+        Settle();
+    }
+}
+
+// The radio that has its outcome must leave before another is listened for: the line quiet for the
+// settle time (what comes meanwhile, its menu again or its restart, is dropped), or the port gone.
+void CWorker::Settle()
+{
+    m_status.menuAgain = false;
+    Enter(PortState::Settling);
+    IStationClock& clock = m_station.m_clock;
+    std::shared_ptr<ISerialPort> port;
+    try
+    {
+        port = m_station.m_options.makePort();
+        port->Open(Port().device.c_str(), 115200, NOPARITY, 8, ONESTOPBIT, FlowNone, TRUE);
+        // Reads only look; the clock paces the looks.
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadTotalTimeoutConstant = 1;
+        timeouts.WriteTotalTimeoutConstant = 1000;
+        port->SetTimeouts(timeouts);
+        const std::unique_ptr<void, BOOL (*)(HANDLE)> event(CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                                                            [](HANDLE h) { return CloseHandle(h); });
+        std::uint64_t quietSince = clock.NowMs();
+        std::vector<char> tail;
+        while (m_station.Accepting() && m_present && clock.NowMs() - quietSince < m_station.m_options.settleMs)
+        {
+            std::vector<char> got;
+            if (ReadSerialAvailable(port.get(), event.get(), got) > 0)
+            {
+                quietSince = clock.NowMs();
+                tail.insert(tail.end(), got.begin(), got.end());
+                if (!m_status.menuAgain && Kd7v001YmodemControl::IsMainMenu(tail))
+                {
+                    m_status.menuAgain = true;
+                    Send();
+                }
+                // Enough to find the menu's words across two reads.
+                if (tail.size() > 16)
+                    tail.erase(tail.begin(), tail.end() - 16);
+            }
+            clock.Sleep(kSettleStepMs);
+        }
+    }
+    catch (const CSerialException&)
+    {
+        // The port went away with the radio: nothing left to wait for.
+    }
+    if (port)
+        port->Close();
+}
+
+bool CWorker::OnProgress(const std::wstring& caption, int done, int, bool)
+{
+    if (caption == kCaptionListen)
+    {
+        Enter(PortState::Waiting); // the port is open and listening
+        return StopListening();
+    }
+    if (!m_flashing)
+    {
+        // The menu was seen: a radio is here.
+        m_flashing = true;
+        m_radioStart = m_station.m_clock.Wall();
+        m_radioStartMs = m_station.m_clock.NowMs();
+        m_status.image.clear();
+        m_status.bytes = m_status.done = 0;
+        Enter(PortState::Flashing);
+    }
+    if (caption == kCaptionLocation)
+    {
+        m_status.step = LocationStepText(done);
+        Send();
+    }
+    return m_station.Cancelled();
+}
+
+void CWorker::OnImageStart(int, const std::wstring& path, int, std::size_t bytes)
+{
+    m_status.step.clear();
+    m_status.image = WideToUtf8(BaseNameOf(path));
+    m_status.bytes = bytes;
+    m_status.done = 0;
+    m_status.seconds = 0;
+    m_imageStartMs = m_station.m_clock.NowMs();
+    Send();
+}
+
+bool CWorker::OnWriteProgress(int done, int total)
+{
+    m_status.done = BytesBefore(done, total, m_status.bytes);
+    m_status.seconds = static_cast<double>(m_station.m_clock.NowMs() - m_imageStartMs) / 1000.0;
+    Send();
+    return m_station.Cancelled();
+}
+
+bool CWorker::OnWait() { return m_flashing ? m_station.Cancelled() : StopListening(); }
+
+void CStationRun::OpenRecord()
+{
+    if (m_options.recordPath.empty())
+        return;
+    std::string error;
+    std::size_t cut = 0;
+    if (!m_record.Open(m_options.recordPath, error, cut))
+        RecordFailed(error);
+    else if (cut > 0)
+        m_view.OnNote("the record's last line was torn (the station before was stopped while writing it): its " +
+                      std::to_string(cut) + " bytes were removed");
+}
+
+void CStationRun::RecordFailed(const std::string& why)
+{
+    if (!m_tally.recordError.empty())
+        return;
+    m_tally.recordError = why;
+    m_view.OnNote("the record " + WideToUtf8(m_options.recordPath) + " cannot be written (" + why +
+                  "): the radios from now on are not in it");
+}
+
+void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uint64_t startMs,
+                         const UpgradeResult& result)
+{
+    if (port.byId.empty())
+        DescribePort(port);
+    StationRadio radio;
+    radio.port = std::move(port);
+    radio.start = start;
+    radio.end = m_clock.Wall();
+    radio.seconds = static_cast<double>(m_clock.NowMs() - startMs) / 1000.0;
+    radio.result = result;
+    const int code = RunExitCode(result, 0);
+    radio.outcome = ExitName(code);
+
+    nlohmann::json line = ResultJson(result);
+    line["outcome"] = radio.outcome;
+    line["start"] = IsoUtc(radio.start);
+    line["end"] = IsoUtc(radio.end);
+    line["duration_s"] = static_cast<double>(static_cast<long long>(radio.seconds * 1000.0 + 0.5)) / 1000.0;
+    line["port"] = radio.port.key;
+    line["device"] = WideToUtf8(radio.port.device);
+    line["by_id"] = radio.port.byId.empty() ? nlohmann::json(nullptr) : nlohmann::json(radio.port.byId);
+    line["usb_serial"] = radio.port.serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(radio.port.serial);
+    line["images"] = m_images;
+    line["version"] = m_options.version;
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    radio.number = static_cast<int>(m_radios.size()) + 1;
+    line["radio"] = radio.number;
+    radio.record = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string error;
+    if (m_record.IsOpen() && !m_record.Append(radio.record + "\n", error))
+        RecordFailed(error);
+    if (auto log = spdlog::get(m_options.request.logger))
+        log->log(spdlog::source_loc{__FILE__, __LINE__, "Record"}, spdlog::level::info, "station radio: {}",
+                 radio.record);
+    ++(code == kExitSuccess ? m_tally.flashed : radio.result.cancelled ? m_tally.cancelled : m_tally.failed);
+    m_radios.push_back(radio);
+    m_view.OnRadio(radio, m_tally);
+    const bool counted = m_options.count > 0 && m_tally.flashed >= m_options.count;
+    const bool limited = m_options.radioLimit > 0 && static_cast<int>(m_radios.size()) >= m_options.radioLimit;
+    if ((counted || limited) && m_accepting.exchange(false))
+    {
+        const int n = counted ? m_tally.flashed : static_cast<int>(m_radios.size());
+        m_limitReached =
+            std::to_string(n) + (n == 1 ? " radio " : " radios ") + (counted ? "flashed" : "done") + ": no new radios";
+    }
+}
+
+int CStationRun::FlashingCount() const
+{
+    int flashing = 0;
+    for (const auto& entry : m_workers)
+        flashing += entry.second->Flashing() ? 1 : 0;
+    return flashing;
+}
+
+void CStationRun::Finishing(const std::string& why)
+{
+    const int flashing = FlashingCount();
+    if (flashing == 0)
+        m_view.OnNote(why);
+    else
+        m_view.OnNote(why + "; finishing " + std::to_string(flashing) + (flashing == 1 ? " radio" : " radios") +
+                      "; Ctrl-C again to stop " + (flashing == 1 ? "it" : "them"));
+}
+
+void CStationRun::Watch()
+{
+    std::vector<WatchedPort> ports = m_options.named;
+    if (m_options.watcher != nullptr)
+    {
+        auto more = m_options.watcher->List();
+        ports.insert(ports.end(), more.begin(), more.end());
+    }
+    std::map<std::string, const WatchedPort*> seen;
+    for (const auto& port : ports)
+        seen.emplace(port.key, &port);
+    for (auto it = m_workers.begin(); it != m_workers.end();)
+    {
+        const auto found = seen.find(it->first);
+        // A worker that let go of its port makes way for a new one when the port comes back.
+        if (it->second->Ended() && (found == seen.end() || Accepting()))
+        {
+            it->second->Join();
+            it = m_workers.erase(it);
+            continue;
+        }
+        it->second->Seen(found == seen.end() ? nullptr : found->second);
+        ++it;
+    }
+    if (!Accepting())
+        return;
+    for (const auto& [key, port] : seen)
+    {
+        if (m_workers.count(key) != 0)
+            continue;
+        bool named = false;
+        for (const auto& name : m_options.named)
+            named = named || name.key == key;
+        if (auto base = spdlog::get(m_options.request.logger); base && !spdlog::get(key))
+            spdlog::register_logger(base->clone(key));
+        auto worker = std::make_unique<CWorker>(*this, *port, named);
+        try
+        {
+            worker->Start();
+        }
+        catch (const std::system_error& e)
+        {
+            // The system gives no more threads: this port waits for the next look.
+            m_view.OnNote(key + ": cannot start its worker (" + e.what() + ")");
+            continue;
+        }
+        m_workers.emplace(key, std::move(worker));
+    }
+}
+
+StationEnd CStationRun::Run()
+{
+    m_tally.start = m_clock.Wall();
+    OpenRecord();
+    int said = 0; // the stop requests said so far
+    for (;;)
+    {
+        const int requests = m_stops.load();
+        if (requests >= 1 && said < 1)
+            Finishing("stop: no new radios");
+        if (requests >= 2 && said < 2)
+        {
+            const int flashing = FlashingCount();
+            if (flashing > 0)
+                m_view.OnNote("stopping " + std::to_string(flashing) + (flashing == 1 ? " radio" : " radios") +
+                              ": each needs a new upgrade");
+        }
+        said = std::max(said, std::min(requests, 2));
+        std::string limit;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            limit.swap(m_limitReached);
+        }
+        if (!limit.empty())
+            Finishing(limit);
+        Watch();
+        bool ended = true;
+        for (const auto& entry : m_workers)
+            ended = ended && entry.second->Ended();
+        if (!Accepting() && ended)
+            break;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_view.OnTick(m_tally);
+        }
+        m_clock.Sleep(m_options.pollMs);
+    }
+    for (auto& entry : m_workers)
+        entry.second->Join();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return {m_radios, m_tally};
+}
+} // namespace
+
+IStationClock& SystemClock()
+{
+    static CSystemClock clock;
+    return clock;
+}
+
+StationEnd RunStation(const StationOptions& options, IStationView& view, IStationClock& clock,
+                      const std::atomic<int>& stops)
+{
+    CStationRun station(options, view, clock, stops);
+    return station.Run();
+}

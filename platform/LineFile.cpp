@@ -1,0 +1,79 @@
+#include "platform/LineFile.h"
+
+#include "platform/Text.h"
+
+namespace
+{
+constexpr std::int64_t kChunk = 4096;
+// Longer than any line this file takes: a longer unended tail is no torn line but another file.
+constexpr std::int64_t kLongestLine = 1 << 20;
+} // namespace
+
+bool CLineFile::Open(const std::wstring& path, std::string& error, std::size_t& cut)
+{
+    cut = 0;
+    if (!OpenFile(path, error))
+        return false;
+    // The file ends just after its last line end; anything behind it is a line a crash tore.
+    const std::int64_t size = Size();
+    std::int64_t whole = 0;
+    char chunk[kChunk];
+    for (std::int64_t end = size; end > 0 && whole == 0 && size - end <= kLongestLine;)
+    {
+        const std::int64_t start = end > kChunk ? end - kChunk : 0;
+        const std::int64_t got = ReadAt(start, chunk, static_cast<std::size_t>(end - start));
+        if (got <= 0)
+        {
+            whole = size; // unreadable: left as it is
+            break;
+        }
+        for (std::int64_t i = got; i > 0 && whole == 0; --i)
+        {
+            if (chunk[i - 1] == '\n')
+                whole = start + i;
+        }
+        end = start;
+    }
+    char first = 0;
+    if (whole < size && (size - whole > kLongestLine || ReadAt(whole, &first, 1) != 1 || first != '{'))
+    {
+        // Not a line this file wrote: nothing of it is cut.
+        error = WideToUtf8(path) + " does not end in a whole line and its end is no record: it is left as it is";
+        Close();
+        return false;
+    }
+    if (whole < size)
+    {
+        if (!Truncate(whole, error))
+        {
+            error = "cannot cut the torn last line of " + WideToUtf8(path) + ": " + error;
+            Close();
+            return false;
+        }
+        cut = static_cast<std::size_t>(size - whole);
+    }
+    return true;
+}
+
+bool CLineFile::Append(const std::string& line, std::string& error)
+{
+    if (m_file == -1)
+    {
+        error = "the file is not open";
+        return false;
+    }
+    const std::int64_t before = Size();
+    std::size_t written = 0;
+    if (!Write(line, written, error))
+        return false;
+    if (written != line.size())
+    {
+        // A full disk took part of it: take the part back so no torn line stays.
+        error = "the disk took only part of the line";
+        std::string why;
+        if (before < 0 || !Truncate(before, why))
+            error += ", and it could not be taken back";
+        return false;
+    }
+    return Sync(error);
+}

@@ -1,0 +1,86 @@
+#include "platform/LineFile.h"
+
+#include "platform/Text.h"
+
+#include <windows.h>
+
+namespace
+{
+std::string Why(const std::string& what) { return what + " (system error " + std::to_string(GetLastError()) + ")"; }
+} // namespace
+
+bool CLineFile::OpenFile(const std::wstring& path, std::string& error)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        error = Why("cannot open " + WideToUtf8(path));
+        return false;
+    }
+    m_file = reinterpret_cast<std::intptr_t>(file);
+    return true;
+}
+
+std::int64_t CLineFile::Size() const
+{
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(reinterpret_cast<HANDLE>(m_file), &size) ? size.QuadPart : -1;
+}
+
+std::int64_t CLineFile::ReadAt(std::int64_t at, char* buffer, std::size_t size) const
+{
+    HANDLE file = reinterpret_cast<HANDLE>(m_file);
+    LARGE_INTEGER where{};
+    where.QuadPart = at;
+    DWORD got = 0;
+    if (!SetFilePointerEx(file, where, nullptr, FILE_BEGIN) ||
+        !ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr))
+        return -1;
+    return got;
+}
+
+bool CLineFile::Truncate(std::int64_t size, std::string& error)
+{
+    HANDLE file = reinterpret_cast<HANDLE>(m_file);
+    LARGE_INTEGER where{};
+    where.QuadPart = size;
+    if (!SetFilePointerEx(file, where, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
+    {
+        error = Why("SetEndOfFile");
+        return false;
+    }
+    return Sync(error);
+}
+
+bool CLineFile::Write(const std::string& bytes, std::size_t& written, std::string& error)
+{
+    HANDLE file = reinterpret_cast<HANDLE>(m_file);
+    LARGE_INTEGER zero{};
+    DWORD done = 0;
+    if (!SetFilePointerEx(file, zero, nullptr, FILE_END) ||
+        !WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr))
+    {
+        error = Why("write");
+        return false;
+    }
+    written = done;
+    return true;
+}
+
+bool CLineFile::Sync(std::string& error)
+{
+    if (!FlushFileBuffers(reinterpret_cast<HANDLE>(m_file)))
+    {
+        error = Why("FlushFileBuffers");
+        return false;
+    }
+    return true;
+}
+
+void CLineFile::Close()
+{
+    if (m_file != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(m_file));
+    m_file = -1;
+}
