@@ -364,7 +364,8 @@ void CStationRun::OpenRecord()
         return;
     std::string error;
     std::size_t cut = 0;
-    if (!m_record.Open(m_options.recordPath, error, cut))
+    // Every record begins with its first key: the JSON writer orders the keys.
+    if (!m_record.Open(m_options.recordPath, "{\"block\":", error, cut))
         RecordFailed(error);
     else if (cut > 0)
         m_view.OnNote("the record's last line was torn (the station before was stopped while writing it): its " +

@@ -118,12 +118,14 @@ public:
         engine.m_strLogger = m_request.logger;
         engine.m_sigListenTrace.connect([this](const std::vector<char>& b) { m_view.OnTraceText(b); });
         engine.m_sigAnswerTrace.connect([this](const std::vector<char>& b) { m_view.OnTraceHex(b); });
+        // After the last progress of an image come the two EOTs, then the end-of-batch block: the
+        // stage is the frame's place in the image, whatever its bytes are.
+        engine.m_sigFrameStart.connect([this](const std::vector<char>& frame) {
+            if (m_result.stage == UpgradeStage::Eot && frame.size() > 1)
+                m_result.stage = UpgradeStage::End;
+        });
         engine.m_sigAttemptFailed.connect(
-            [this](const std::vector<char>& frame, AttemptFailure why, const std::vector<char>& answer, int left) {
-                // After the last progress of an image come the two EOTs, then the end-of-batch block:
-                // the stage is the frame's place in the image, whatever its bytes are.
-                if (m_result.stage == UpgradeStage::Eot && frame.size() > 1)
-                    m_result.stage = UpgradeStage::End;
+            [this](const std::vector<char>&, AttemptFailure why, const std::vector<char>& answer, int left) {
                 if (left > 0)
                     ++m_result.resends;
                 m_view.OnAttemptFailed(m_result.stage, m_result.block, why, answer, left);

@@ -8,20 +8,42 @@ constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 constexpr auto kPlainEvery = std::chrono::seconds(1);
 } // namespace
 
+namespace
+{
+// The length of the UTF-8 character at text[at], 0 when the bytes there are none.
+std::size_t Utf8Length(const std::string& text, std::size_t at)
+{
+    const auto b = static_cast<unsigned char>(text[at]);
+    const std::size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+    if (n == 0 || at + n > text.size())
+        return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+            return 0;
+    return n;
+}
+} // namespace
+
 std::string TerminalText(const std::string& text)
 {
     std::string shown;
     shown.reserve(text.size());
-    for (char c : text)
+    for (std::size_t at = 0; at < text.size();)
     {
-        if (c == '\r')
-            shown += "\\r";
-        else if (c == '\n')
-            shown += "\\n";
-        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            shown += '.';
-        else
-            shown += c;
+        const char c = text[at];
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80)
+        {
+            shown += c == '\r' ? "\\r" : c == '\n' ? "\\n" : b < 0x20 || b == 0x7F ? "." : std::string(1, c);
+            ++at;
+            continue;
+        }
+        // A byte that is no UTF-8, and the C1 controls (U+0080 to U+009F), would reach the
+        // terminal as control sequences too.
+        const std::size_t n = Utf8Length(text, at);
+        const bool control = n == 2 && b == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+        shown += n == 0 || control ? std::string(".") : text.substr(at, n);
+        at += n == 0 ? 1 : n;
     }
     return shown;
 }

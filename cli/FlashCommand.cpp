@@ -48,7 +48,8 @@ bool ExpandAuto(std::vector<std::string>& ports, bool all, std::string& error, s
 
 int FlashCommand(CliOptions& options)
 {
-    std::atomic<bool> cancel{false};
+    // Static: the stop handler may still write to it as the program ends.
+    static std::atomic<bool> cancel{false};
     InstallCancelHandler(cancel);
     if (options.simulate && !options.ports.empty())
         return Refuse(options, kExitUsage, "usage_error", "--simulate flashes simulated radios: leave out --port");

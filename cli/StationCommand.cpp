@@ -37,7 +37,8 @@ std::string Plural(int n, const char* one, const char* many) { return std::to_st
 
 int StationCommand(CliOptions& options)
 {
-    std::atomic<int> stops{0};
+    // Static: the stop handler may still write to it as the program ends.
+    static std::atomic<int> stops{0};
     // Ctrl-C: no new radios; again: the radios being flashed stop; a third time: at once.
     InstallStopCounter(stops, 2);
     if (options.simulate && !options.ports.empty())

@@ -8,6 +8,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -44,7 +45,12 @@ void AppendCrc(std::vector<char>& frame, const char* payload, std::size_t size)
 class CWaitEvent
 {
 public:
-    CWaitEvent() : m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    CWaitEvent() : m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+        // Without its event no request could be waited for: a failure of the system, not of the radio.
+        if (m_hEvent == nullptr)
+            throw CSerialException(GetLastError());
+    }
     ~CWaitEvent()
     {
         if (m_hEvent != nullptr)
@@ -297,10 +303,15 @@ bool Kd7v001YmodemControl::PrepareLine(ISerialPort* port, HANDLE hEvent, const s
             return false;
         if (n > 0)
         {
-            // A copy's answer, after the last copy went out: an answer time at least that long.
-            NoteAnswerTime(m_lastSentAt);
-            lastByte = GetTick();
             m_sigAnswerTrace(late);
+            // Only what a check could take for an answer breaks the quiet: a receiver that repeats
+            // its C while it waits, or prints its menu again, does not.
+            const bool answer = std::any_of(late.begin(), late.end(), [](char c) { return c == ACK || c == NAK; });
+            // The first of them is a copy's late answer: an answer time at least that long.
+            if (answer && std::none_of(heard.begin(), heard.end(), [](char c) { return c == ACK || c == NAK; }))
+                NoteAnswerTime(m_lastSentAt);
+            if (answer)
+                lastByte = GetTick();
             heard.insert(heard.end(), late.begin(), late.end());
         }
         else if (n == -1 && !Pause(kPauseStepMs))
@@ -330,6 +341,7 @@ bool Kd7v001YmodemControl::HostWriteFrame(ISerialPort* port, const std::vector<c
     {
         if (retries <= 0 || !PrepareLine(port, event.Get(), frame))
             return false;
+        m_sigFrameStart(frame);
         int attempts = 0;
         // Counting down from the attempts, never below zero: any count is safe.
         for (int left = retries; left > 0;)
@@ -570,10 +582,12 @@ bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
     {
         if (retries <= 0 || !PrepareLine(port, event.Get(), frame))
             return false;
+        m_sigFrameStart(frame);
         for (int left = retries;;)
         {
             --left;
-            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) && port->Flush())
+            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) &&
+                DrainSerialOutput(port, timeouts.WriteTotalTimeoutConstant, Budget(kNoDeadline)))
                 break;
             if (StopAsked())
                 return false;

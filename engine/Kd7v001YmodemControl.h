@@ -124,6 +124,8 @@ public:
     ProgressSignal m_sigHostWriteProgress;
     TraceSignal m_sigListenTrace;
     TraceSignal m_sigAnswerTrace;
+    // A frame about to go for the first time, the line ready for it.
+    TraceSignal m_sigFrameStart;
     // Every failed attempt of a frame, after the pause in which its late answer could still come:
     // the frame goes again when attempts are left.
     AttemptSignal m_sigAttemptFailed;

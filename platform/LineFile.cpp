@@ -9,7 +9,7 @@ constexpr std::int64_t kChunk = 4096;
 constexpr std::int64_t kLongestLine = 1 << 20;
 } // namespace
 
-bool CLineFile::Open(const std::wstring& path, std::string& error, std::size_t& cut)
+bool CLineFile::Open(const std::wstring& path, const std::string& lineStart, std::string& error, std::size_t& cut)
 {
     cut = 0;
     if (!OpenFile(path, error))
@@ -34,8 +34,11 @@ bool CLineFile::Open(const std::wstring& path, std::string& error, std::size_t& 
         }
         end = start;
     }
-    char first = 0;
-    if (whole < size && (size - whole > kLongestLine || ReadAt(whole, &first, 1) != 1 || first != '{'))
+    std::string start(lineStart.size(), '\0');
+    const bool torn = whole < size && size - whole <= kLongestLine &&
+                      ReadAt(whole, start.data(), start.size()) == static_cast<std::int64_t>(start.size()) &&
+                      start == lineStart;
+    if (whole < size && !torn)
     {
         // Not a line this file wrote: nothing of it is cut.
         error = WideToUtf8(path) + " does not end in a whole line and its end is no record: it is left as it is";

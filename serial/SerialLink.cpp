@@ -17,7 +17,14 @@ bool WaitRequest(ISerialPort* port, OVERLAPPED& ov, DWORD& count, const WaitBudg
         const DWORD left = budget();
         if (left == 0)
         {
-            port->CancelIo(ov);
+            try
+            {
+                port->CancelIo(ov);
+            }
+            catch (const CSerialException&)
+            {
+                // Collected all the same below: a request never outlives its buffer.
+            }
             try
             {
                 // It may have completed before the cancel reached it: then its bytes count.
@@ -128,6 +135,22 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
     }
     out.insert(out.end(), buffer.begin(), buffer.begin() + count);
     return stopped && count == 0 ? kReadStopped : count;
+}
+
+bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget)
+{
+    const DWORD start = GetTickCount();
+    for (;;)
+    {
+        COMSTAT stat{};
+        port->GetStatus(stat);
+        if (stat.cbOutQue == 0)
+            return port->Flush() != FALSE;
+        if ((timeoutMs != 0 && GetTickCount() - start >= timeoutMs) || (budget && budget() == 0))
+            return false;
+        // A queue of 2048 bytes leaves a 115200-baud line in under a fifth of a second.
+        Sleep(2);
+    }
 }
 
 int DiscardSerialInput(ISerialPort* port, HANDLE hEvent)

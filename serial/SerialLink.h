@@ -28,5 +28,10 @@ bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>&
 int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out, const WaitBudget& budget = {},
                         std::size_t maxBytes = kMaxReadBytes);
 
+// Waits, in slices the budget may end, until everything written has left the port (then the
+// port's Flush); false when timeoutMs (0: none) or the budget ran out first. Throws when the
+// port has gone.
+bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget);
+
 // Reads and drops what the driver holds already; the count dropped. Throws as ReadSerialAvailable.
 int DiscardSerialInput(ISerialPort* port, HANDLE hEvent);

@@ -49,6 +49,8 @@ void InstallStopSignals()
     {
     };
     action.sa_handler = OnStopSignal;
+    // Writes to a slow pipe go on after the signal rather than failing and losing the outcome.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (int s : kStopSignals)
         sigaction(s, &action, nullptr);

@@ -19,20 +19,32 @@ std::atomic<bool>* g_cancel = nullptr;
 std::atomic<int>* g_counted = nullptr;
 int g_graceful = 1;
 std::atomic<int> g_stops{0};
+std::atomic<int> g_stopCode{0};
 const char* const kNoSimulation = "--simulate needs the Linux build; under Wine, map kd7x-radio-sim's "
                                   "pseudo-terminal to a COM port instead (see the README)";
 
 BOOL WINAPI OnConsoleControl(DWORD type)
 {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
+    // A closed console window, a logoff or a shutdown stops like a closed terminal on Linux.
+    const bool closing = type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT;
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && !closing)
         return FALSE;
+    const int code = closing ? 129 : 130;
     const int before = g_stops.fetch_add(1);
+    // Past the graceful requests the program ends at once, without running what exit runs
+    // behind the radios' threads.
     if (before >= g_graceful)
-        return FALSE; // past the graceful requests: the program ends
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    int none = 0;
+    g_stopCode.compare_exchange_strong(none, code);
     if (g_cancel != nullptr)
         g_cancel->store(true);
     if (g_counted != nullptr)
         g_counted->store(before + 1);
+    // The system ends the process once this returns from a close: the runs get the few seconds
+    // it allows to stop, release their ports and report; the program's own end comes first.
+    if (closing)
+        Sleep(4500);
     return TRUE;
 }
 
@@ -122,7 +134,7 @@ void InstallStopCounter(std::atomic<int>& stops, int graceful)
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-int StopExitCode() { return g_stops.load() > 0 ? 130 : 0; }
+int StopExitCode() { return g_stopCode.load(); }
 
 bool StderrIsTerminal() { return CanRedraw(stderr, STD_ERROR_HANDLE); }
 

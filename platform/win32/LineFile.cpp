@@ -11,8 +11,10 @@ std::string Why(const std::string& what) { return what + " (system error " + std
 
 bool CLineFile::OpenFile(const std::wstring& path, std::string& error)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Append access alone: every write goes to the end in one piece, even with another station
+    // writing to the same record.
+    HANDLE file = CreateFileW(path.c_str(), FILE_GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
     {
         error = Why("cannot open " + WideToUtf8(path));
@@ -42,24 +44,23 @@ std::int64_t CLineFile::ReadAt(std::int64_t at, char* buffer, std::size_t size) 
 
 bool CLineFile::Truncate(std::int64_t size, std::string& error)
 {
-    HANDLE file = reinterpret_cast<HANDLE>(m_file);
+    // Cutting needs write access, which the appending handle does not have.
+    HANDLE file = ReOpenFile(reinterpret_cast<HANDLE>(m_file), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
     LARGE_INTEGER where{};
     where.QuadPart = size;
-    if (!SetFilePointerEx(file, where, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
-    {
+    const bool ok = file != INVALID_HANDLE_VALUE && SetFilePointerEx(file, where, nullptr, FILE_BEGIN) &&
+                    SetEndOfFile(file) && FlushFileBuffers(file);
+    if (!ok)
         error = Why("SetEndOfFile");
-        return false;
-    }
-    return Sync(error);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok;
 }
 
 bool CLineFile::Write(const std::string& bytes, std::size_t& written, std::string& error)
 {
-    HANDLE file = reinterpret_cast<HANDLE>(m_file);
-    LARGE_INTEGER zero{};
     DWORD done = 0;
-    if (!SetFilePointerEx(file, zero, nullptr, FILE_END) ||
-        !WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr))
+    if (!WriteFile(reinterpret_cast<HANDLE>(m_file), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr))
     {
         error = Why("write");
         return false;

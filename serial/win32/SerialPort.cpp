@@ -149,10 +149,19 @@ BOOL CpsSerialPort::GetState(DCB& dcb) { return GetCommState(m_hComm, &dcb); }
 
 BOOL CpsSerialPort::WaitOverlappedResult(OVERLAPPED& overlapped, DWORD& dwBytesTransferred, DWORD dwMilliseconds)
 {
-    if (WaitForSingleObject(overlapped.hEvent, dwMilliseconds) == WAIT_TIMEOUT)
+    const DWORD waited = WaitForSingleObject(overlapped.hEvent, dwMilliseconds);
+    if (waited == WAIT_TIMEOUT)
     {
         SetLastError(WAIT_TIMEOUT);
         return FALSE;
+    }
+    if (waited != WAIT_OBJECT_0)
+    {
+        // The wait itself failed: the request must not outlive its buffer, so it is ended here.
+        const DWORD error = GetLastError();
+        CancelIoEx(m_hComm, &overlapped);
+        ::GetOverlappedResult(m_hComm, &overlapped, &dwBytesTransferred, TRUE);
+        throw CSerialException(error);
     }
     return Check(::GetOverlappedResult(m_hComm, &overlapped, &dwBytesTransferred, FALSE));
 }

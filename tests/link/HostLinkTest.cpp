@@ -295,6 +295,19 @@ TEST(HostWriteFrame, AfterASecondCopyTheLineMustBeQuietBeforeTheNextFrame)
     // the line then stayed quiet for the guard; so its own loss is not hidden by that answer.
     EXPECT_FALSE(second.HostWriteFrame(&twice, kFrame, 1, 150, 1, [&](const auto& a) { return second.IsAck(a); }));
     EXPECT_GE(twice.m_writeTimes[2], twice.m_writeTimes[1] + 188 + second.ResendGuardMs());
+
+    // A receiver that repeats its C while it waits for the header neither holds the header back
+    // nor stretches the guard.
+    CFakeRadioPort waiting;
+    waiting.m_responder = Script({{}, {Piece({Y::CRC_C})}, {Piece({Y::ACK, Y::CRC_C})}});
+    CTestEngine third;
+    EXPECT_TRUE(third.HostSelectImage(&waiting, 1));
+    for (DWORD after = 500; after <= 30000; after += 1000)
+        waiting.Push(std::vector<char>{Y::CRC_C}, after);
+    EXPECT_TRUE(third.HostWriteFrameAckC(&waiting, std::vector<char>(133, 0)));
+    ASSERT_EQ(waiting.m_written.size(), 3u);
+    EXPECT_LT(waiting.m_writeTimes[2] - waiting.m_writeTimes[1], 10000u) << "held back by the C's";
+    EXPECT_LT(third.LongestAnswerMs(), 1000u);
 }
 
 TEST(Senders, DefaultsPerSenderAndAPresentKeyForAll)

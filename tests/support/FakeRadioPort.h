@@ -185,13 +185,13 @@ public:
         const DWORD next = m_incoming.empty() ? sliceEnd : m_incoming.front().at;
         if (m_vanishAt != 0 && m_vanishAt <= std::min({next, sliceEnd, m_readDeadline}))
         {
-            g_testTick = std::max(g_testTick, m_vanishAt);
+            g_testTick = std::max(g_testTick.load(), m_vanishAt);
             m_readPending = false;
             throw CSerialException(ERROR_INVALID_HANDLE);
         }
         if (!m_incoming.empty() && next <= sliceEnd && next <= m_readDeadline)
         {
-            g_testTick = std::max(g_testTick, next);
+            g_testTick = std::max(g_testTick.load(), next);
             Arrive();
             m_readPending = false;
             *m_readTarget = m_current.front();
@@ -202,7 +202,7 @@ public:
         }
         if (m_readDeadline <= sliceEnd)
         {
-            g_testTick = std::max(g_testTick, m_readDeadline);
+            g_testTick = std::max(g_testTick.load(), m_readDeadline);
             m_readPending = false;
             ++m_timeoutsSeen;
             if (m_wineTimeouts)

@@ -5,6 +5,7 @@
 #include "engine/Kd7v001YmodemControl.h"
 #include "platform/Text.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -88,7 +89,7 @@ private:
 };
 
 // The one clock of the tests' engine and fake ports: pauses move it, and so do reads that wait.
-inline DWORD g_testTick = 0;
+inline std::atomic<DWORD> g_testTick{0};
 
 // The engine on the tests' clock: pauses are recorded and move the clock instead of sleeping.
 class CTestEngine : public Kd7v001YmodemControl

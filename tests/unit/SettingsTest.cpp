@@ -1,5 +1,6 @@
 #include "config/IniText.h"
 #include "config/Settings.h"
+#include "platform/LineFile.h"
 
 #include "../support/TestSupport.h"
 
@@ -102,5 +103,40 @@ TEST(IniText, ReadsAsThePrivateProfileFunctionsAndEditsOneLine)
         EXPECT_EQ(FindIniValue(c.text, "Device", "port", value), c.found != nullptr) << c.text;
         EXPECT_EQ(value, c.found != nullptr ? c.found : "") << c.text;
         EXPECT_EQ(SetIniValue(c.text, "Device", "port", "9"), c.afterSet) << c.text;
+    }
+}
+
+// The record file: a line torn by a crash is cut, another file named by mistake is never touched.
+TEST(LineFile, CutsOnlyATornLineThatBeginsAsItsLinesDo)
+{
+    struct Case
+    {
+        std::string content;
+        bool opens;
+        std::string after; // the file once opened and a line appended
+    };
+    const std::string whole = "{\"block\":1}\n";
+    const std::vector<Case> cases{
+        {"", true, "{\"block\":2}\n"},
+        {whole, true, whole + "{\"block\":2}\n"},
+        {whole + "{\"block\":nu", true, whole + "{\"block\":2}\n"},
+        {"{\"inventory\":[\"radio A\"]}", false, "{\"inventory\":[\"radio A\"]}"},
+    };
+    for (const auto& c : cases)
+    {
+        CTempDir dir;
+        const auto path = dir.Path() / "radios.jsonl";
+        if (!c.content.empty())
+            WriteText(path.string(), c.content);
+        CLineFile file;
+        std::string error;
+        std::size_t cut = 0;
+        EXPECT_EQ(file.Open(PathToWide(path), "{\"block\":", error, cut), c.opens) << c.content << ": " << error;
+        std::string why;
+        if (c.opens)
+        {
+            EXPECT_TRUE(file.Append("{\"block\":2}\n", why)) << why;
+        }
+        EXPECT_EQ(ReadText(path.string()), c.after) << c.content;
     }
 }
