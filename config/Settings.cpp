@@ -45,6 +45,17 @@ int ReadSettingInt(const char* key, int defaultValue)
     return ReadSettingFileInt(key, defaultValue);
 }
 
+std::string ReadSettingString(const char* key)
+{
+    constexpr std::size_t kMaxString = 511;
+    std::string value;
+    if (!ReadSettingRaw(key, value))
+        return {};
+    if (value.size() > kMaxString)
+        value.resize(kMaxString);
+    return value;
+}
+
 DWORD ReadSettingPause(const char* key, int defaultValue)
 {
     int value = ReadSettingInt(key, defaultValue);

@@ -17,7 +17,6 @@
 namespace
 {
 constexpr const char* kSection = "Device";
-constexpr std::size_t kMaxString = 511;
 // A settings file is a few hundred bytes; anything this large is not one.
 constexpr std::size_t kMaxFile = 1 << 20;
 
@@ -165,16 +164,6 @@ int ReadSettingFileInt(const char* key, int defaultValue)
     if (result > INT_MAX)
         result = INT_MAX;
     return static_cast<int>(result);
-}
-
-std::string ReadSettingString(const char* key)
-{
-    std::string value;
-    if (!ReadSettingRaw(key, value))
-        return {};
-    if (value.size() > kMaxString)
-        value.resize(kMaxString);
-    return value;
 }
 
 std::string WriteSettingString(const char* key, const std::string& value)

@@ -15,7 +15,6 @@ constexpr const wchar_t* kSection = L"Device";
 constexpr const wchar_t* kMissing = L"\x7f"
                                     L"missing"
                                     L"\x7f";
-constexpr std::size_t kMaxString = 511;
 constexpr DWORD kMaxFile = 1 << 20;
 
 std::string SystemText(DWORD error)
@@ -107,16 +106,6 @@ int ReadSettingFileInt(const char* key, int defaultValue)
         return defaultValue;
     // Leading digits with an optional sign, as the private-profile functions read them.
     return static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
-}
-
-std::string ReadSettingString(const char* key)
-{
-    std::string value;
-    if (!ReadSettingRaw(key, value))
-        return {};
-    if (value.size() > kMaxString)
-        value.resize(kMaxString);
-    return value;
 }
 
 std::string WriteSettingString(const char* key, const std::string& value)
