@@ -76,6 +76,17 @@ bool ReadImage(const std::wstring& path, bool strict, std::vector<char>& bytes, 
 }
 
 // After a failure: whether the port itself has gone, in the port's own words.
+// The system's text of a serial error, without the line end Windows closes it with.
+std::wstring SerialErrorText(const CSerialException& e)
+{
+    wchar_t text[512];
+    e.GetErrorMessage(text, 512);
+    std::wstring message = text;
+    const auto end = message.find_last_not_of(L" \r\n\t");
+    message.erase(end == std::wstring::npos ? 0 : end + 1);
+    return message.empty() ? L"Serial error " + std::to_wstring(e.m_dwError) : message;
+}
+
 void ProbePort(ISerialPort& port, UpgradeResult& result)
 {
     try
@@ -85,9 +96,7 @@ void ProbePort(ISerialPort& port, UpgradeResult& result)
     }
     catch (const CSerialException& e)
     {
-        wchar_t text[512];
-        e.GetErrorMessage(text, 512);
-        result.detail = text;
+        result.detail = SerialErrorText(e);
         result.error = e.m_dwError;
         result.portGone = true;
     }
@@ -390,11 +399,8 @@ UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortF
     }
     catch (const CSerialException& e)
     {
-        wchar_t text[512];
-        e.GetErrorMessage(text, 512);
         result.error = e.m_dwError;
-        fail(UpgradeOutcome::SerialError,
-             text[0] != L'\0' ? std::wstring(text) : L"Serial error " + std::to_wstring(e.m_dwError));
+        fail(UpgradeOutcome::SerialError, SerialErrorText(e));
     }
     catch (const std::exception& e)
     {

@@ -568,6 +568,34 @@ int Kd7v001YmodemControl::HostWriteFrames(ISerialPort* port, const FrameTable& t
     return n;
 }
 
+bool Kd7v001YmodemControl::DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts)
+{
+    bool queued = false;
+    try
+    {
+        return DrainSerialOutput(port, timeouts.WriteTotalTimeoutConstant, Budget(kNoDeadline), &queued);
+    }
+    catch (const CSerialException&)
+    {
+        // A radio that restarts the moment it reads the command takes its port with it, often
+        // before the drain has looked: the port took every byte, never showed one waiting, and is
+        // gone. A port still there, or one that went with the command still queued, failed.
+        if (queued)
+            throw;
+        try
+        {
+            COMSTAT stat{};
+            port->GetStatus(stat);
+        }
+        catch (const CSerialException&)
+        {
+            m_lineClosedAfterWrite = true;
+            return true;
+        }
+        throw;
+    }
+}
+
 bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
 {
     if (!m_sigHostWriteProgress(4, 4))
@@ -586,8 +614,7 @@ bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
         for (int left = retries;;)
         {
             --left;
-            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) &&
-                DrainSerialOutput(port, timeouts.WriteTotalTimeoutConstant, Budget(kNoDeadline)))
+            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) && DrainWrittenCommand(port, timeouts))
                 break;
             if (StopAsked())
                 return false;

@@ -147,6 +147,9 @@ private:
     // Before a frame's first attempt: what the line already holds is stale and dropped; after a
     // frame that went more than once the line must first stay quiet for ResendGuardMs.
     bool PrepareLine(ISerialPort* port, HANDLE hEvent, const std::vector<char>& frame);
+    // The write command's drain: true once it has left the port, also when the port went away
+    // after taking it whole without a byte seen waiting (a radio restarting on it).
+    bool DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts);
     bool SendWithSettings(ISerialPort* port, const std::vector<char>& frame, int defaultRetries, int defaultInterval,
                           unsigned minAnswer, AnswerCheck check);
 

@@ -137,7 +137,7 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
     return stopped && count == 0 ? kReadStopped : count;
 }
 
-bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget)
+bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget, bool* queued)
 {
     const DWORD start = GetTickCount();
     for (;;)
@@ -146,6 +146,8 @@ bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& bud
         port->GetStatus(stat);
         if (stat.cbOutQue == 0)
             return port->Flush() != FALSE;
+        if (queued)
+            *queued = true;
         if ((timeoutMs != 0 && GetTickCount() - start >= timeoutMs) || (budget && budget() == 0))
             return false;
         // A queue of 2048 bytes leaves a 115200-baud line in under a fifth of a second.

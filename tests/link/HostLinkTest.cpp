@@ -242,7 +242,14 @@ TEST(HostWriteFrame, LateLostAndStoppedAnswersEndHonestly)
         {"radio restarts at once", 2000, [](auto& p) { p.m_vanishAt = g_testTick + 10; }, location, true, 1, 2300},
         {"radio restarts 3 s later", 2000,
          [&](auto& p) { p.m_responder = Script({}), p.m_vanishAt = g_testTick + 3000; }, location, true, 1, 2300},
+        {"radio restarts on reading it", 2000,
+         [](auto& p) { p.m_responder = [](const auto&) {
+                           return std::vector<RadioAnswer>{{{}, true}};
+                       }; }, location,
+         true, 1, 300},
         {"command not written", 1000, [](auto& p) { p.m_writeFailures = 100; }, location, false, 0, 11000},
+        {"unplugged with the command queued", 1000, [](auto& p) { p.m_outQueue = 1, p.m_vanishAt = g_testTick + 6; },
+         location, false, 1, 100},
         {"gone before the command", 1000, [](auto& p) { p.m_vanished = true; }, location, false, 0, 10},
     };
     for (const auto& c : cases)
@@ -258,6 +265,8 @@ TEST(HostWriteFrame, LateLostAndStoppedAnswersEndHonestly)
         EXPECT_EQ(c.send(engine, port), c.ok) << name;
         EXPECT_EQ(port.m_written.size(), c.written) << name;
         EXPECT_LE(engine.Elapsed(), c.within) << name;
+        const bool closes = name == "radio restarts at once" || name == "radio restarts on reading it";
+        EXPECT_EQ(engine.m_lineClosedAfterWrite, closes) << name;
     }
 
     // A stop asked after the command left the port changes nothing.

@@ -106,6 +106,9 @@ public:
             throw CSerialException(ERROR_GEN_FAILURE);
         Arrive();
         stat.cbInQue = static_cast<DWORD>(m_current.size());
+        stat.cbOutQue = m_outQueue;
+        if (m_outQueue > 0)
+            g_testTick += 2; // the driver is still sending
         return TRUE;
     }
     BOOL Read(void* buffer, DWORD, OVERLAPPED& overlapped, DWORD*) override
@@ -248,6 +251,7 @@ public:
     bool m_failOverlapped = false;
     bool m_failStatus = false;
     bool m_vanished = false;
+    DWORD m_outQueue = 0; // bytes written that never leave the driver
     DWORD m_vanishAt = 0; // on the clock; 0: never
     DWORD m_vanishCode = ERROR_ACCESS_DENIED;
     bool m_emptyCompletions = false; // reads complete at once with no byte, as Windows with zero time-outs

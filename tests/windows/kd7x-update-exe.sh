@@ -2,7 +2,8 @@
 # kd7x-update.exe under Wine: run from a folder named in Chinese, with its settings (a UTF-8 file
 # with a byte-order mark) and log beside it, it flashes the radio on COM8 with an image from another
 # such folder; then two radios at once with settings and log named in Chinese; one radio as a
-# station; then lists the registry's ports. Runs inside with-radio.sh.
+# station; a radio that restarts on the write command; a missing port; then lists the registry's
+# ports. Runs inside with-radio.sh.
 # usage: kd7x-update-exe.sh KD7X-UPDATE.EXE
 set -euo pipefail
 exe=$1
@@ -54,9 +55,18 @@ run --station --port COM$KD7X_COM_SECOND --count 1 --settle 1 --app "$(winpath "
 grep -q '"outcome":"success"' "$work/設定/radios.jsonl" || fail "station: no success recorded"
 tr -d '\r' <"$work/out" | cmp -s - "$work/設定/radios.jsonl" || fail "station: stdout is not the record"
 
+# A radio that restarts as the write command reaches it takes its port along: still a success.
 status=0
-run --port COM77 "${images[@]}" "${files[@]}" >"$work/out" 2>"$work/err" || status=$?
+run --port COM$KD7X_COM_RESTART --app "$(winpath "$work/rc.bin")" "${files[@]}" --fast --json >"$work/out" 2>"$work/err" ||
+  status=$?
+[ "$status" -eq 0 ] || fail "a radio restarting on the write command: exit code $status"
+cmp "$work/rc.bin" "$KD7X_RECEIVED12_UNIX/rc.bin" || fail "the restarting radio's image differs"
+grep -q '"closed_after_write": *true' "$work/out" || fail "the closed line is not noted"
+
+status=0
+run --port COM77 "${images[@]}" "${files[@]}" --json >"$work/out" 2>"$work/err" || status=$?
 [ "$status" -eq 3 ] || fail "a missing port gave exit code $status"
+! grep -q '\\r\\n' "$work/out" || fail "the system's line end is in the message"
 
 "$here/scripts/wine-run" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v KD7XTestPort /d "COM$KD7X_COM" /f >/dev/null
 run --list-ports >"$work/ports"

@@ -4,6 +4,7 @@
 #   COM9  a radio that vanishes after two data blocks
 #   COM10 a second well-behaved radio, images kept in $KD7X_RECEIVED10_UNIX
 #   COM11 a radio that never shows its menu
+#   COM12 a radio that restarts, taking its port, the moment the write command reaches it
 # in the prefix of the Windows build KD7X_WINEARCH names (win32 or win64, default win32).
 # usage: with-radio.sh SIM_BINARY COMMAND...
 set -euo pipefail
@@ -18,7 +19,7 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -f "$prefix"/dosdevices/com{8,9,10,11}
+  rm -f "$prefix"/dosdevices/com{8,9,10,11,12}
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -36,9 +37,10 @@ start_radio 8
 start_radio 9 --vanish-after 2
 start_radio 10
 start_radio 11 --no-menu
+start_radio 12 --restart-after-write 0
 
-export KD7X_COM=8 KD7X_COM_VANISH=9 KD7X_COM_SECOND=10 KD7X_COM_SILENT=11
-export KD7X_RECEIVED10_UNIX="$work/received10"
+export KD7X_COM=8 KD7X_COM_VANISH=9 KD7X_COM_SECOND=10 KD7X_COM_SILENT=11 KD7X_COM_RESTART=12
+export KD7X_RECEIVED10_UNIX="$work/received10" KD7X_RECEIVED12_UNIX="$work/received12"
 export KD7X_RECEIVED="Z:${work//\//\\}\\received8"
 export KD7X_RECEIVED_UNIX="$work/received8"
 export WINEDEBUG=-all
