@@ -22,7 +22,11 @@ std::string FormatClock(double seconds)
 std::string FormatRate(double bytesPerSecond)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1000.0);
+    // A radio that stalls still shows a rate, not "0.0 kB/s".
+    if (bytesPerSecond < 1000)
+        std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+    else
+        std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1000.0);
     return text;
 }
 

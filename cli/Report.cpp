@@ -52,11 +52,20 @@ std::string WhereText(const UpgradeResult& result)
                                                          : std::string(ToString(result.stage)));
 }
 
+namespace
+{
+// A run a stop broke off says so first; one that ended before the stop mattered does not.
+bool StoppedMidway(const UpgradeResult& result)
+{
+    return result.cancelled && result.outcome != UpgradeOutcome::Success &&
+           result.outcome != UpgradeOutcome::ModeNotSeen;
+}
+} // namespace
+
 std::string OutcomeLine(const RadioReport& radio)
 {
     std::string line = WideToUtf8(DescribeOutcome(radio.result));
-    if (radio.result.cancelled && radio.result.outcome != UpgradeOutcome::Success &&
-        radio.result.outcome != UpgradeOutcome::ModeNotSeen)
+    if (StoppedMidway(radio.result))
         line = "Cancelled: " + line + "; the radio needs a new upgrade";
     if (radio.imagesDiffer)
         line += " (but the simulated radio's images differ from the files sent)";
@@ -93,6 +102,27 @@ nlohmann::json RadioJson(const RadioReport& radio, const std::vector<ImageReport
     return doc;
 }
 
+namespace
+{
+// From the first radio's first image byte to the last one's last: the time any radio was
+// sending; -1 when none sent.
+double SendingSeconds(const std::vector<RadioReport>& radios)
+{
+    bool sending = false;
+    auto from = std::chrono::steady_clock::time_point::max();
+    auto to = std::chrono::steady_clock::time_point::min();
+    for (const auto& radio : radios)
+    {
+        if (!radio.sending)
+            continue;
+        sending = true;
+        from = std::min(from, radio.sendingFrom);
+        to = std::max(to, radio.sendingTo);
+    }
+    return sending ? std::chrono::duration<double>(to - from).count() : -1;
+}
+} // namespace
+
 nlohmann::json ReportJson(const std::vector<RadioReport>& radios, const std::vector<ImageReport>& images, bool several)
 {
     if (!several && radios.size() == 1)
@@ -114,12 +144,15 @@ nlohmann::json ReportJson(const std::vector<RadioReport>& radios, const std::vec
         seconds = std::max(seconds, radio.seconds);
     }
     doc["radios"] = list;
-    doc["totals"] = {{"radios", radios.size()},
-                     {"succeeded", succeeded},
-                     {"failed", radios.size() - succeeded},
-                     {"bytes_sent", bytes},
-                     {"duration_s", Rounded(seconds)},
-                     {"bytes_per_s", seconds > 0 ? std::round(static_cast<double>(bytes) / seconds) : 0.0}};
+    // Per second of sending, as each radio's and the closing line's.
+    const double sendingSeconds = SendingSeconds(radios);
+    doc["totals"] = {
+        {"radios", radios.size()},
+        {"succeeded", succeeded},
+        {"failed", radios.size() - succeeded},
+        {"bytes_sent", bytes},
+        {"duration_s", Rounded(seconds)},
+        {"bytes_per_s", sendingSeconds > 0 ? std::round(static_cast<double>(bytes) / sendingSeconds) : 0.0}};
     return doc;
 }
 
@@ -132,25 +165,17 @@ std::string ClosingLine(const std::vector<RadioReport>& radios, std::size_t imag
 {
     std::size_t bytes = 0;
     std::size_t succeeded = 0;
-    bool sending = false;
     bool stopped = false;
-    auto from = std::chrono::steady_clock::time_point::max();
-    auto to = std::chrono::steady_clock::time_point::min();
     for (const auto& radio : radios)
     {
         bytes += radio.bytesSent;
         succeeded += ExitCodeFor(radio) == kExitSuccess ? 1 : 0;
         stopped = stopped || radio.result.cancelled;
-        if (!radio.sending)
-            continue;
-        sending = true;
-        from = std::min(from, radio.sendingFrom);
-        to = std::max(to, radio.sendingTo);
     }
-    if (!sending)
+    const double seconds = SendingSeconds(radios);
+    if (seconds < 0)
         return "";
     const bool all = succeeded == radios.size();
-    const double seconds = std::chrono::duration<double>(to - from).count();
     std::string line = "Wrote " + std::to_string(bytes);
     if (!all)
         line += " of " + std::to_string(imageBytes * radios.size());
@@ -177,7 +202,8 @@ std::string SummaryTable(const std::vector<RadioReport>& radios)
     std::vector<std::string> outcomes;
     for (const auto& radio : radios)
     {
-        outcomes.push_back(TerminalText(WideToUtf8(DescribeOutcome(radio.result))));
+        outcomes.push_back(TerminalText((StoppedMidway(radio.result) ? "Cancelled: " : "") +
+                                        WideToUtf8(DescribeOutcome(radio.result))));
         portWidth = std::max(portWidth, TerminalText(radio.port).size());
         outcomeWidth = std::max(outcomeWidth, outcomes.back().size());
     }

@@ -161,11 +161,11 @@ int StationCommand(CliOptions& options)
     }
     removeTemporary();
     const int failed = static_cast<int>(radios.size()) - flashed;
-    Note(options, "station: " + Plural(static_cast<int>(radios.size()), "radio", "radios") + ", " +
-                      std::to_string(flashed) + " flashed, " + std::to_string(failed) + " failed; " +
-                      (end.tally.recordError.empty() ? "their records are in " + WideToUtf8(station.recordPath)
-                                                     : "the record " + WideToUtf8(station.recordPath) +
-                                                           " is incomplete (" + end.tally.recordError + ")"));
+    Note(options,
+         "station: " + Plural(static_cast<int>(radios.size()), "radio", "radios") + ", " + TallyText(end.tally) + "; " +
+             (end.tally.recordError.empty()
+                  ? "their records are in " + WideToUtf8(station.recordPath)
+                  : "the record " + WideToUtf8(station.recordPath) + " is incomplete (" + end.tally.recordError + ")"));
     if (cancelled)
         return StopExitCode() != 0 ? StopExitCode() : kExitCancelled;
     return failed > 0 ? kExitSomeFailed : kExitSuccess;

@@ -48,6 +48,14 @@ CStationView::CStationView(std::ostream& err, std::ostream& out, Options options
     m_tally.start = std::chrono::system_clock::now();
 }
 
+std::string TallyText(const StationTally& tally)
+{
+    std::string text = std::to_string(tally.flashed) + " flashed, " + std::to_string(tally.failed) + " failed";
+    if (tally.cancelled > 0)
+        text += ", " + std::to_string(tally.cancelled) + " cancelled";
+    return text;
+}
+
 std::string CStationView::Paint(const std::string& text, bool ok) const
 {
     if (!m_options.colour)
@@ -60,12 +68,8 @@ std::string CStationView::Header() const
     const double seconds = SecondsSince(m_tally.start);
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.0f", seconds >= 1 ? m_tally.flashed * 3600.0 / seconds : 0.0);
-    std::string text =
-        "station: " + std::to_string(m_tally.flashed) + " flashed, " + std::to_string(m_tally.failed) + " failed";
-    if (m_tally.cancelled > 0)
-        text += ", " + std::to_string(m_tally.cancelled) + " cancelled";
-    text += ", " + std::string(rate) + " radios/h, running since " + ClockTime(m_tally.start) + " (" +
-            FormatClock(seconds) + ")";
+    std::string text = "station: " + TallyText(m_tally) + ", " + std::string(rate) + " radios/h, running since " +
+                       ClockTime(m_tally.start) + " (" + FormatClock(seconds) + ")";
     if (!m_tally.recordError.empty())
         text += Paint("; the record is incomplete", false);
     return text;
@@ -192,10 +196,12 @@ void CStationView::OnRadio(const StationRadio& radio, const StationTally& tally)
                                          : "FAILED") +
                " at " + ClockTime(radio.end) + (ok ? "" : ": " + outcome);
     std::string line = ClockTime(radio.end) + " [" + row.label + "] radio " + std::to_string(radio.number) + " " +
-                       (ok ? "done in " + FormatClock(radio.seconds) : std::string("failed")) + ": " + outcome;
+                       (ok                       ? "done in " + FormatClock(radio.seconds)
+                        : radio.result.cancelled ? std::string("stopped")
+                                                 : std::string("failed")) +
+                       ": " + outcome;
     if (!m_options.redraw)
-        line += " (" + std::to_string(tally.flashed) + " flashed, " + std::to_string(tally.failed + tally.cancelled) +
-                " failed)";
+        line += " (" + TallyText(tally) + ")";
     Above(Paint(line, ok));
 }
 

@@ -15,6 +15,8 @@
 
 // How a port is named on its line: the hub socket of a by-path name, and its device.
 std::string PortLabel(const WatchedPort& port);
+// "6 flashed, 2 failed", and the cancelled ones when there are any.
+std::string TallyText(const StationTally& tally);
 
 class CStationView : public IStationView
 {

@@ -108,7 +108,7 @@ int main(int argc, char** argv)
                  "come and go");
     cli.add_option("--record", options.record,
                    "With --station: the file each radio's record (a JSON line) is appended to (default: "
-                   "kd7x-update-radios.jsonl beside the log)")
+                   "kd7x-update-radios.jsonl in the log's default folder, whatever --log says)")
         ->type_name("FILE");
     number("--count", "With --station: take no new radio once this many succeeded", "N");
     number("--settle",
