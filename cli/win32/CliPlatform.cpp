@@ -49,9 +49,16 @@ BOOL WINAPI OnConsoleControl(DWORD type)
 }
 
 // The redrawn line needs the console's escape sequences; without them, plain lines.
+// Wine's console takes the escape-sequence mode yet prints the sequences as text.
+bool UnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 bool CanRedraw(FILE* stream, DWORD handle)
 {
-    if (!_isatty(_fileno(stream)))
+    if (!_isatty(_fileno(stream)) || UnderWine())
         return false;
     HANDLE console = GetStdHandle(handle);
     DWORD mode = 0;
