@@ -57,13 +57,13 @@ int main(int argc, char** argv)
                    "menu a gap after the last one left; out/1/, out/2/,\n"
                    "... keep their images")
         ->type_name("N")
-        ->check(CLI::Range(1, 100000));
+        ->check(CLI::Range(1, 100000).description(""));
     app.add_option("--gap", options.gapMs,
                    "Milliseconds between one radio leaving and the next\n"
                    "one's menu; longer than kd7x-update's settle time")
         ->type_name("MS")
         ->default_val(5000)
-        ->check(CLI::Range(0L, 3600000L));
+        ->check(CLI::Range(0L, 3600000L).description(""));
     app.add_flag("--hotplug", options.hotplug,
                  "The port goes away while no radio is on it and comes\n"
                  "back, perhaps under another name (use --link)");
@@ -72,7 +72,7 @@ int main(int argc, char** argv)
                    "faults given (default: all; without faults they fall\n"
                    "silent after 3 data blocks)")
         ->type_name("SHARE")
-        ->check(CLI::Range(0.0, 1.0));
+        ->check(CLI::Range(0.0, 1.0).description(""));
     app.set_version_flag("--version", "kd7x-radio-sim " KD7X_VERSION);
     CLI11_PARSE(app, argc, argv);
     options.exitAfterWrite = !stay;
