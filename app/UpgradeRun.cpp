@@ -75,7 +75,6 @@ bool ReadImage(const std::wstring& path, bool strict, std::vector<char>& bytes, 
     return true;
 }
 
-// After a failure: whether the port itself has gone, in the port's own words.
 // The system's text of a serial error, without the line end Windows closes it with.
 std::wstring SerialErrorText(const CSerialException& e)
 {
@@ -87,6 +86,7 @@ std::wstring SerialErrorText(const CSerialException& e)
     return message.empty() ? L"Serial error " + std::to_wstring(e.m_dwError) : message;
 }
 
+// After a failure: whether the port itself has gone, in the port's own words.
 void ProbePort(ISerialPort& port, UpgradeResult& result)
 {
     try

@@ -568,9 +568,8 @@ int Kd7v001YmodemControl::HostWriteFrames(ISerialPort* port, const FrameTable& t
     return n;
 }
 
-bool Kd7v001YmodemControl::DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts)
+bool Kd7v001YmodemControl::DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts, bool& queued)
 {
-    bool queued = false;
     try
     {
         return DrainSerialOutput(port, timeouts.WriteTotalTimeoutConstant, Budget(kNoDeadline), &queued);
@@ -578,8 +577,8 @@ bool Kd7v001YmodemControl::DrainWrittenCommand(ISerialPort* port, const COMMTIME
     catch (const CSerialException&)
     {
         // A radio that restarts the moment it reads the command takes its port with it, often
-        // before the drain has looked: the port took every byte, never showed one waiting, and is
-        // gone. A port still there, or one that went with the command still queued, failed.
+        // before the drain has looked: the port took every byte, last showed none waiting, and is
+        // gone. A port still there, or one last seen with the command queued, failed.
         if (queued)
             throw;
         try
@@ -587,8 +586,10 @@ bool Kd7v001YmodemControl::DrainWrittenCommand(ISerialPort* port, const COMMTIME
             COMSTAT stat{};
             port->GetStatus(stat);
         }
-        catch (const CSerialException&)
+        catch (const CSerialException& e)
         {
+            if (e.m_dwError == ERROR_SEM_TIMEOUT || e.m_dwError == ERROR_TIMEOUT)
+                throw;
             m_lineClosedAfterWrite = true;
             return true;
         }
@@ -611,10 +612,13 @@ bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
         if (retries <= 0 || !PrepareLine(port, event.Get(), frame))
             return false;
         m_sigFrameStart(frame);
+        // Across attempts: a copy left waiting by one is not taken as gone out by the next.
+        bool queued = false;
         for (int left = retries;;)
         {
             --left;
-            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) && DrainWrittenCommand(port, timeouts))
+            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) &&
+                DrainWrittenCommand(port, timeouts, queued))
                 break;
             if (StopAsked())
                 return false;

@@ -148,8 +148,9 @@ private:
     // frame that went more than once the line must first stay quiet for ResendGuardMs.
     bool PrepareLine(ISerialPort* port, HANDLE hEvent, const std::vector<char>& frame);
     // The write command's drain: true once it has left the port, also when the port went away
-    // after taking it whole without a byte seen waiting (a radio restarting on it).
-    bool DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts);
+    // after taking it whole, last seen with no byte waiting (a radio restarting on it).
+    // queued: whether the port last showed a byte waiting, kept from one attempt to the next.
+    bool DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts, bool& queued);
     bool SendWithSettings(ISerialPort* port, const std::vector<char>& frame, int defaultRetries, int defaultInterval,
                           unsigned minAnswer, AnswerCheck check);
 

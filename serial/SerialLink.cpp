@@ -53,7 +53,7 @@ bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>&
     try
     {
         port->Write(frame.data(), size, ov, nullptr);
-        return true;
+        return ov.InternalHigh == size;
     }
     catch (const CSerialException& e)
     {
@@ -144,10 +144,10 @@ bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& bud
     {
         COMSTAT stat{};
         port->GetStatus(stat);
+        if (queued)
+            *queued = stat.cbOutQue > 0;
         if (stat.cbOutQue == 0)
             return port->Flush() != FALSE;
-        if (queued)
-            *queued = true;
         if ((timeoutMs != 0 && GetTickCount() - start >= timeoutMs) || (budget && budget() == 0))
             return false;
         // A queue of 2048 bytes leaves a 115200-baud line in under a fifth of a second.

@@ -30,7 +30,7 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
 
 // Waits, in slices the budget may end, until everything written has left the port (then the
 // port's Flush); false when timeoutMs (0: none) or the budget ran out first. Throws when the
-// port has gone. queued, when given, is set once the port showed bytes still waiting to leave.
+// port has gone. queued, when given, tells whether the port's last answer showed bytes waiting.
 bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget, bool* queued = nullptr);
 
 // Reads and drops what the driver holds already; the count dropped. Throws as ReadSerialAvailable.

@@ -248,8 +248,18 @@ TEST(HostWriteFrame, LateLostAndStoppedAnswersEndHonestly)
                        }; }, location,
          true, 1, 300},
         {"command not written", 1000, [](auto& p) { p.m_writeFailures = 100; }, location, false, 0, 11000},
-        {"unplugged with the command queued", 1000, [](auto& p) { p.m_outQueue = 1, p.m_vanishAt = g_testTick + 6; },
-         location, false, 1, 100},
+        {"radio restarts as the command leaves", 1000, [](auto& p) { p.m_outQueueMs = 4, p.m_goneAtFlush = true; },
+         location, true, 1, 300},
+        {"unplugged with the command queued", 1000,
+         [](auto& p) { p.m_outQueueMs = 100, p.m_vanishAt = g_testTick + 6; }, location, false, 1, 100},
+        // The first copy still waits when the drain gives up; the port goes as the second is taken.
+        {"unplugged with an earlier copy queued", 10,
+         [](auto& p) {
+             p.m_outQueueMs = 100000;
+             p.m_responder = [n = 0](const auto&) mutable { return std::vector<RadioAnswer>{{{}, ++n == 2}}; };
+         },
+         location, false, 2, 1000},
+        {"drain fails, port still there", 1000, [](auto& p) { p.m_failFlush = true; }, location, false, 1, 100},
         {"gone before the command", 1000, [](auto& p) { p.m_vanished = true; }, location, false, 0, 10},
     };
     for (const auto& c : cases)
@@ -265,7 +275,8 @@ TEST(HostWriteFrame, LateLostAndStoppedAnswersEndHonestly)
         EXPECT_EQ(c.send(engine, port), c.ok) << name;
         EXPECT_EQ(port.m_written.size(), c.written) << name;
         EXPECT_LE(engine.Elapsed(), c.within) << name;
-        const bool closes = name == "radio restarts at once" || name == "radio restarts on reading it";
+        const bool closes = name == "radio restarts at once" || name == "radio restarts on reading it" ||
+                            name == "radio restarts as the command leaves";
         EXPECT_EQ(engine.m_lineClosedAfterWrite, closes) << name;
     }
 

@@ -84,6 +84,9 @@ public:
         }
         if (m_pendingWrites)
             return Pending(overlapped, count);
+        if (m_outQueueMs > 0)
+            m_outQueueUntil = g_testTick + m_outQueueMs;
+        overlapped.InternalHigh = count;
         return TRUE;
     }
     BOOL GetOverlappedResult(OVERLAPPED& overlapped, DWORD& transferred, BOOL) override
@@ -106,8 +109,8 @@ public:
             throw CSerialException(ERROR_GEN_FAILURE);
         Arrive();
         stat.cbInQue = static_cast<DWORD>(m_current.size());
-        stat.cbOutQue = m_outQueue;
-        if (m_outQueue > 0)
+        stat.cbOutQue = g_testTick < m_outQueueUntil ? 1 : 0;
+        if (stat.cbOutQue > 0)
             g_testTick += 2; // the driver is still sending
         return TRUE;
     }
@@ -228,7 +231,10 @@ public:
     BOOL Flush() override
     {
         ++m_flushCalls;
+        m_vanished = m_vanished || m_goneAtFlush;
         CheckGone();
+        if (m_failFlush)
+            throw CSerialException(ERROR_GEN_FAILURE);
         return TRUE;
     }
 
@@ -251,8 +257,10 @@ public:
     bool m_failOverlapped = false;
     bool m_failStatus = false;
     bool m_vanished = false;
-    DWORD m_outQueue = 0; // bytes written that never leave the driver
-    DWORD m_vanishAt = 0; // on the clock; 0: never
+    DWORD m_outQueueMs = 0;     // a write waits this long in the driver
+    bool m_goneAtFlush = false; // the port vanishes as the last byte leaves it
+    bool m_failFlush = false;   // the drain fails on a port still there
+    DWORD m_vanishAt = 0;       // on the clock; 0: never
     DWORD m_vanishCode = ERROR_ACCESS_DENIED;
     bool m_emptyCompletions = false; // reads complete at once with no byte, as Windows with zero time-outs
     bool m_cancelled = false;
@@ -308,6 +316,7 @@ private:
 
     std::mt19937 m_rng;
     std::deque<Arrival> m_incoming;
+    DWORD m_outQueueUntil = 0;
     bool m_readPending = false;
     DWORD m_readDeadline = 0;
     char* m_readTarget = nullptr;
