@@ -1,0 +1,24 @@
+// Reading a station's record: JSON Lines, read as a stream so a record of any length, or a line
+// that never ends, costs bounded memory.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+// Longer than any line a station writes: a longer line is counted as bad, never read whole.
+constexpr std::size_t kMaxRecordLine = 1u << 20;
+
+struct RecordLine
+{
+    std::size_t number = 0;              // from 1
+    const nlohmann::json* json = nullptr; // the line as an object; null for a line that is none
+    bool tooLong = false;                // over kMaxRecordLine
+    bool ended = true;                   // false for a last line without its line end
+};
+
+// Calls each for every line, in order (empty lines are skipped); false with the system's reason
+// when the file cannot be opened or read.
+bool ScanRecord(const std::wstring& path, const std::function<void(const RecordLine&)>& each, std::string& error);
