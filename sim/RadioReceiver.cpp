@@ -2,6 +2,7 @@
 
 #include "engine/Kd7v001YmodemControl.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -72,17 +73,17 @@ void CRadioReceiver::HostGone()
 std::vector<RadioAnswer> CRadioReceiver::Feed(const char* data, std::size_t size)
 {
     std::vector<RadioAnswer> out;
-    if (m_vanished || m_silent)
+    if (m_vanished || m_silent || m_frozen)
         return out;
     m_pending.insert(m_pending.end(), data, data + size);
     std::size_t used = 0;
-    while (used < m_pending.size() && !m_vanished && !m_silent)
+    while (used < m_pending.size() && !m_vanished && !m_silent && !m_frozen)
     {
         if (!TakeFrame(used, out))
             break;
     }
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(used));
-    if (m_vanished || m_silent)
+    if (m_vanished || m_silent || m_frozen)
         m_pending.clear();
     return out;
 }
@@ -94,6 +95,24 @@ bool CRadioReceiver::TakeFrame(std::size_t& used, std::vector<RadioAnswer>& out)
     const std::size_t available = m_pending.size() - used;
     if (m_state == State::Menu)
     {
+        // The end block again, its ACK lost: the batch is over, so the menu is shown again.
+        if (first == Y::SOH && !m_images.empty() && !m_writeSeen)
+        {
+            if (available < kSmallFrame)
+                return false;
+            const auto begin = m_pending.begin() + static_cast<std::ptrdiff_t>(used);
+            if (begin[1] == 0 && begin[2] == static_cast<char>(0xFF) &&
+                std::all_of(begin + 3, begin + static_cast<std::ptrdiff_t>(kSmallFrame), [](char c) { return c == 0; }))
+            {
+                used += kSmallFrame;
+                ++m_resends;
+                RadioAnswer menu;
+                menu.menu = true;
+                ++m_answers;
+                out.push_back(std::move(menu));
+                return true;
+            }
+        }
         ++used;
         HandleMenuByte(first, out);
         return true;
@@ -121,6 +140,11 @@ bool CRadioReceiver::TakeFrame(std::size_t& used, std::vector<RadioAnswer>& out)
             {
                 m_state = State::SecondEot;
                 Answer(out, {Y::NAK});
+                if (m_faults.loseEotNak && !m_eotNakLost)
+                {
+                    m_eotNakLost = true;
+                    out.pop_back(); // sent, and lost on the line
+                }
             }
             else
             {
@@ -233,6 +257,11 @@ void CRadioReceiver::HandleData(const std::vector<char>& frame, std::vector<Radi
         Answer(out, {Y::NAK});
         return;
     }
+    if (number == static_cast<unsigned char>(m_expected & 0xFF) && m_faults.loseBlock == m_expected && !m_blockLost)
+    {
+        m_blockLost = true;
+        return; // noise on the line: the radio never saw a block
+    }
     if (number == 0 && m_expected == 1 && frame[0] == Y::SOH)
     {
         // The header again: our ACK C went astray.
@@ -296,6 +325,12 @@ void CRadioReceiver::HandleData(const std::vector<char>& frame, std::vector<Radi
         Answer(out, {Y::CRC_C, Y::ACK});
     else
         Answer(out, {Y::ACK});
+    if (m_faults.dupAck == m_expected - 1)
+    {
+        // The line hands the ACK back once more, late.
+        Answer(out, {Y::ACK});
+        out.back().afterMs = kDupAckMs;
+    }
 }
 
 void CRadioReceiver::HandleEndBlock(const std::vector<char>& frame, std::vector<RadioAnswer>& out)
@@ -311,6 +346,7 @@ void CRadioReceiver::HandleEndBlock(const std::vector<char>& frame, std::vector<
     }
     Answer(out, {Y::ACK});
     FinishImage();
+    m_frozen = m_faults.freezeAfterEob;
 }
 
 void CRadioReceiver::FinishImage()
@@ -343,6 +379,47 @@ void CRadioReceiver::FinishImage()
     m_images.push_back(image);
     m_current = ReceivedImage{};
     m_state = State::Menu;
+}
+
+std::string CRadioReceiver::ImagesReport() const
+{
+    std::string report;
+    for (const auto& image : m_images)
+    {
+        if (!image.Whole())
+            report += (report.empty() ? "" : ", ") + std::string("image ") + std::to_string(image.code) +
+                      " incomplete (" + std::to_string(image.data.size()) + " of " + std::to_string(image.size) +
+                      " bytes)";
+    }
+    if (m_current.code != 0)
+        report += (report.empty() ? "" : ", ") + std::string("image ") + std::to_string(m_current.code) +
+                  " incomplete (" + std::to_string(m_current.data.size()) + " bytes)";
+    if (!report.empty())
+        return "upgrade FAILED: " + report;
+    return m_images.empty() ? "nothing to write" : "upgrade OK";
+}
+
+std::string CRadioReceiver::NewFirmware() const
+{
+    for (const auto& image : m_images)
+    {
+        if (image.code != 1 || !image.Whole())
+            continue;
+        static const std::string kMark = "KD7X-FW ";
+        const auto at = std::search(image.data.begin(), image.data.end(), kMark.begin(), kMark.end());
+        std::string version;
+        for (auto it = at == image.data.end() ? at : at + static_cast<std::ptrdiff_t>(kMark.size());
+             it != image.data.end() && version.size() < 16 && *it > ' ' && *it < 0x7F; ++it)
+            version += *it;
+        if (version.empty())
+        {
+            char text[16];
+            std::snprintf(text, sizeof text, "build %04x", Crc16Arc(image.data.data(), image.data.size()));
+            version = text;
+        }
+        return version;
+    }
+    return {};
 }
 
 std::string FormatSummaryText(const CRadioReceiver& radio)

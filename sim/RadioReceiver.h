@@ -13,15 +13,19 @@
 
 struct RadioFaults
 {
-    double nakRate = 0;        // data blocks answered NAK (the block must come again)
-    double dropRate = 0;       // data blocks accepted but not answered
-    double garbleRate = 0;     // data blocks accepted, the answer garbled
-    bool cBeforeAck = false;   // "C" in front of every ACK to a data block
-    bool splitAckC = false;    // ACK and C of a header or second EOT sent as two pieces
-    bool firstEotAck = false;  // the first EOT answered with ACK instead of NAK
-    bool ignoreSelect = false; // image selection never answered
-    long vanishAfter = -1;     // the device goes away after this many data blocks
-    long silentAfter = -1;     // no answer at all after this many data blocks
+    double nakRate = 0;          // data blocks answered NAK (the block must come again)
+    double dropRate = 0;         // data blocks accepted but not answered
+    double garbleRate = 0;       // data blocks accepted, the answer garbled
+    bool cBeforeAck = false;     // "C" in front of every ACK to a data block
+    bool splitAckC = false;      // ACK and C of a header or second EOT sent as two pieces
+    bool firstEotAck = false;    // the first EOT answered with ACK instead of NAK
+    bool ignoreSelect = false;   // image selection never answered
+    long vanishAfter = -1;       // the device goes away after this many data blocks
+    long silentAfter = -1;       // no answer at all after this many data blocks
+    long dupAck = -1;            // this data block acknowledged twice, the second time 0.3 s late
+    long loseBlock = -1;         // this data block's first copy lost on the line: never seen, never answered
+    bool loseEotNak = false;     // the first NAK to an EOT lost on the line
+    bool freezeAfterEob = false; // after the first end-of-batch block's ACK, reads nothing and says nothing
     unsigned seed = 1;
 };
 
@@ -32,14 +36,22 @@ struct ReceivedImage
     long long size = -1;    // from the header; -1 when missing
     std::vector<char> data; // the payloads, cut to size
     bool complete = false;  // end-of-batch block seen
+    // Every byte its header announced.
+    bool Whole() const { return complete && size >= 0 && static_cast<long long>(data.size()) == size; }
 };
 
-// One answer: pieces the carrier sends apart (a gap between them), or a vanish.
+// One answer: pieces the carrier sends apart (a gap between them), or a vanish, or the radio's
+// menu shown again; afterMs later than the answers before it.
 struct RadioAnswer
 {
     std::vector<std::vector<char>> pieces;
     bool vanish = false;
+    long afterMs = 0;
+    bool menu = false;
 };
+
+// The milliseconds between a data block's ACK and its duplicate (--dup-ack).
+constexpr long kDupAckMs = 300;
 
 class CRadioReceiver
 {
@@ -61,6 +73,14 @@ public:
     bool WriteCommandSeen() const { return m_writeSeen; }
     bool Vanished() const { return m_vanished; }
     bool Silent() const { return m_silent; }
+    // Frozen after an end-of-batch block: it takes no byte more.
+    bool Frozen() const { return m_frozen; }
+    // What a radio says of its images as it restarts after the write command: "upgrade OK" when
+    // every image it received is whole, else which are not.
+    std::string ImagesReport() const;
+    // The firmware version the application image carries ("KD7X-FW 2.1.0" in its bytes), else one
+    // made from its CRC; empty without a whole application image.
+    std::string NewFirmware() const;
     bool HasPartialFrame() const { return !m_pending.empty(); }
 
 private:
@@ -98,6 +118,9 @@ private:
     bool m_writeSeen = false;
     bool m_vanished = false;
     bool m_silent = false;
+    bool m_frozen = false;
+    bool m_blockLost = false;  // --lose-block has struck
+    bool m_eotNakLost = false; // --lose-eot-nak has struck
 };
 
 std::string FormatSummaryText(const CRadioReceiver& radio);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -31,7 +32,8 @@ void SleepMs(long ms)
 bool AnyFault(const RadioFaults& f)
 {
     return f.nakRate > 0 || f.dropRate > 0 || f.garbleRate > 0 || f.cBeforeAck || f.splitAckC || f.firstEotAck ||
-           f.ignoreSelect || f.vanishAfter >= 0 || f.silentAfter >= 0;
+           f.ignoreSelect || f.vanishAfter >= 0 || f.silentAfter >= 0 || f.dupAck >= 0 || f.loseBlock >= 0 ||
+           f.loseEotNak || f.freezeAfterEob;
 }
 } // namespace
 
@@ -148,6 +150,31 @@ void CRadioSim::Unplug()
         std::filesystem::remove(m_options.linkPath, ec);
 }
 
+std::string CRadioSim::Serial(std::size_t radio) const
+{
+    if (!m_options.serial.empty())
+        return m_options.serial;
+    char text[32];
+    std::snprintf(text, sizeof text, "KD7X-%06lu",
+                  static_cast<unsigned long>((m_options.faults.seed * 1000ull + radio + 1) % 1000000ull));
+    return text;
+}
+
+std::string CRadioSim::MenuText(std::size_t radio) const
+{
+    return "\r\n==== KD7X boot loader ====\r\nS/N " + Serial(radio) + "  firmware " + m_options.firmware + "\r\n" +
+           m_options.menuText;
+}
+
+std::string CRadioSim::RestartText(std::size_t radio) const
+{
+    const CRadioReceiver& receiver = m_radios[radio];
+    const std::string firmware = receiver.NewFirmware();
+    return "\r\nKD7X restarting\r\nS/N " + (m_options.bannerSerial.empty() ? Serial(radio) : m_options.bannerSerial) +
+           "  firmware " + (firmware.empty() ? m_options.firmware : firmware) + "\r\n" + receiver.ImagesReport() +
+           "\r\n";
+}
+
 void CRadioSim::Run()
 {
     const bool series = Series();
@@ -159,9 +186,19 @@ void CRadioSim::Run()
     auto arrivedAt = Clock::now();
     auto lastByteAt = Clock::now();
     auto leftAt = Clock::now();
+    // After the write command: the port goes (a radio with its own USB serial chip) and comes back,
+    // and the restart text is said, each when its time comes.
+    const auto never = Clock::time_point::max();
+    auto unplugAt = never, replugAt = never, restartAt = never, saidAt = never;
+    bool restarted = false; // the port went and came back with the restart
+    // Answers sent late (a duplicate ACK), in the order they are due.
+    std::deque<std::pair<Clock::time_point, std::vector<char>>> later;
     const auto leave = [&](Clock::time_point now) {
         present = false;
         leftAt = now;
+        later.clear();
+        unplugAt = replugAt = restartAt = saidAt = never;
+        restarted = false;
         if (m_options.hotplug)
             Unplug();
     };
@@ -187,9 +224,24 @@ void CRadioSim::Run()
                 arrivedAt = now;
             }
         }
+        if (present && now >= unplugAt)
+        {
+            unplugAt = never;
+            Unplug();
+            replugAt = now + Ms(m_options.bootMs);
+        }
+        if (present && now >= replugAt)
+        {
+            replugAt = never;
+            if (!OpenPty(nullptr))
+                break;
+            restarted = true;
+            slaveOpen = false;
+            arrivedAt = now;
+        }
         if (m_master < 0)
         {
-            if (!series)
+            if (!series && replugAt == never)
                 break;
             SleepMs(20);
             continue;
@@ -207,10 +259,19 @@ void CRadioSim::Run()
                 menuShown = false;
                 m_radios.back().Idle();
                 m_radios.back().HostGone();
-                if (series && present && talked)
+                const bool done = Radio().WriteCommandSeen() || Radio().Frozen();
+                if (series && present && talked && (!restarted || saidAt != never))
                     leave(now);
-                else if (!series && m_options.exitAfterWrite && Radio().WriteCommandSeen())
+                else if (!series && m_options.exitAfterWrite && done && (!restarted || saidAt != never))
                     break;
+            }
+            // A restarted radio nobody opens again leaves in the end.
+            if (restarted && now - arrivedAt >= kGiveUp)
+            {
+                if (!series && m_options.exitAfterWrite)
+                    break;
+                if (series && present)
+                    leave(now);
             }
             SleepMs(20);
             continue;
@@ -228,20 +289,41 @@ void CRadioSim::Run()
             continue;
         }
         CRadioReceiver& radio = m_radios.back();
-        if (!menuShown && !m_options.noMenu && now - std::max(openedAt, arrivedAt) >= Ms(m_options.menuDelayMs))
+        const std::size_t index = m_radios.size() - 1;
+        const auto since = now - std::max(openedAt, arrivedAt);
+        if (restarted && restartAt == never && saidAt == never && since >= Ms(m_options.menuDelayMs))
+            restartAt = now; // the host has the port again: the radio says how its restart went
+        else if (!restarted && !menuShown && !m_options.noMenu && since >= Ms(m_options.menuDelayMs))
         {
-            WritePaced(std::vector<char>(m_options.menuText.begin(), m_options.menuText.end()));
+            WriteText(MenuText(index));
             menuShown = true;
         }
-        if (series && talked && now - lastByteAt >= (radio.WriteCommandSeen() ? kLinger : kGiveUp))
+        while (!later.empty() && later.front().first <= now)
+        {
+            WritePaced(later.front().second);
+            later.pop_front();
+        }
+        if (now >= restartAt)
+        {
+            restartAt = never;
+            saidAt = now;
+            if (!m_options.noBanner)
+                WriteText(RestartText(index));
+        }
+        const bool wrote = radio.WriteCommandSeen();
+        if (series && talked &&
+            (wrote ? saidAt != never && now - std::max(saidAt, lastByteAt) >= kLinger : now - lastByteAt >= kGiveUp))
         {
             leave(now);
             continue;
         }
-        if (!(p.revents & POLLIN))
+        // A frozen radio reads nothing: what the host sends stays on the line.
+        if (!(p.revents & POLLIN) || radio.Frozen())
         {
             if (radio.HasPartialFrame() && now - lastByteAt > Ms(500))
                 radio.Idle();
+            if (radio.Frozen())
+                SleepMs(20);
             continue;
         }
         const ssize_t got = ::read(m_master, buffer.data(), buffer.size());
@@ -255,18 +337,12 @@ void CRadioSim::Run()
         const auto answers = radio.Feed(buffer.data(), static_cast<std::size_t>(got));
         if (radio.Images().size() > imagesBefore)
             SaveImage(m_radios.size(), radio.Images().back(), nullptr);
-        if (m_options.restartAfterWriteMs >= 0 && radio.WriteCommandSeen())
+        if (!wrote && radio.WriteCommandSeen())
         {
-            // A radio with its own USB serial chip: the port disappears as it restarts.
-            SleepMs(m_options.restartAfterWriteMs);
-            if (series)
-            {
-                Unplug();
-                leave(now);
-                continue;
-            }
-            CloseMaster();
-            break;
+            if (m_options.restartAfterWriteMs >= 0)
+                unplugAt = now + Ms(m_options.restartAfterWriteMs);
+            else
+                restartAt = now + Ms(m_options.bootMs);
         }
         for (const auto& answer : answers)
         {
@@ -282,7 +358,15 @@ void CRadioSim::Run()
                     CloseMaster();
                 break;
             }
+            if (answer.afterMs > 0)
+            {
+                for (const auto& piece : answer.pieces)
+                    later.emplace_back(now + Ms(answer.afterMs), piece);
+                continue;
+            }
             SleepMs(m_options.answerDelayMs);
+            if (answer.menu)
+                WriteText(MenuText(index));
             for (std::size_t i = 0; i < answer.pieces.size(); ++i)
             {
                 if (i > 0)

@@ -28,8 +28,15 @@ struct RadioSimOptions
     long gapMs = 5000;
     bool hotplug = false;   // the port goes away while no radio is on it (its name may change)
     double faultShare = -1; // the share of radios (chosen by the seed) that carry the faults; below 0: all
-    std::string menuText = "\r\n==== KD7X boot loader ====\r\n  Main Menu\r\n"
-                           "  1 application image\r\n  2 resource database\r\n  4 write and restart\r\n";
+    // Each radio's serial number, shown above its menu and in its restart text; empty: one from the
+    // seed and the radio's place in the series (KD7X-001001, KD7X-001002, ...).
+    std::string serial;
+    std::string firmware = "2.0.7"; // what a radio runs before its upgrade
+    long bootMs = 800;              // from the write command to the restart text
+    bool noBanner = false;          // the radio restarts without a word
+    std::string bannerSerial;       // the restart text names this serial number instead (another radio's)
+    std::string menuText = "  Main Menu\r\n  1 application image\r\n  2 resource database\r\n"
+                           "  4 write and restart\r\n";
 };
 
 class CRadioSim
@@ -55,6 +62,10 @@ public:
     const CRadioReceiver& Radio() const { return m_radios.back(); }
     const std::deque<CRadioReceiver>& Radios() const { return m_radios; }
     bool Faulty(std::size_t radio) const { return m_faulty.at(radio); }
+    // Radio k's serial number (from 0) and the text it shows: its menu, its restart.
+    std::string Serial(std::size_t radio) const;
+    std::string MenuText(std::size_t radio) const;
+    std::string RestartText(std::size_t radio) const;
     // One radio's summary as before; a series names each radio.
     std::string SummaryText() const;
     nlohmann::json Summary() const;
@@ -69,6 +80,7 @@ private:
     void NextRadio();
     void Unplug();
     void WritePaced(const std::vector<char>& bytes);
+    void WriteText(const std::string& text) { WritePaced(std::vector<char>(text.begin(), text.end())); }
     void Pace(std::size_t bytes) const;
     void CloseMaster();
     bool SaveImage(std::size_t radio, const ReceivedImage& image, std::string* error) const;

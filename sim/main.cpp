@@ -46,9 +46,31 @@ int main(int argc, char** argv)
         ->default_val(100);
     app.add_flag("--no-menu", options.noMenu, "Never show the upgrade menu");
     app.add_option("--restart-after-write", options.restartAfterWriteMs,
-                   "Close the port MS after the write command (a restart)")
+                   "Close the port MS after the write command (a restart\nwith its own USB port): it comes back "
+                   "--boot-ms later\nwith the restart text")
         ->type_name("MS");
     app.add_option("--baud", options.baud, "Pace as a line of this baud rate (0: no pacing)");
+    app.add_option("--serial", options.serial,
+                   "The radio's serial number, above its menu and in its\n"
+                   "restart text (default: from --seed and its place in\n"
+                   "the series, KD7X-001001, KD7X-001002, ...)")
+        ->type_name("TEXT");
+    app.add_option("--boot-ms", options.bootMs, "Milliseconds from the write command to the restart\ntext")
+        ->type_name("MS")
+        ->default_val(800)
+        ->check(CLI::Range(0L, 600000L).description(""));
+    app.add_flag("--no-banner", options.noBanner, "Restart without a word after the write command");
+    app.add_option("--banner-serial", options.bannerSerial,
+                   "The restart text names this serial number (another\nradio's)")
+        ->type_name("TEXT");
+    app.add_flag("--freeze-after-eob", options.faults.freezeAfterEob,
+                 "After acknowledging the first end-of-batch block, read\n"
+                 "nothing and say nothing (with one image: the write\ncommand is never read)");
+    app.add_option("--dup-ack", options.faults.dupAck, "Acknowledge data block N twice, 0.3 s apart")->type_name("N");
+    app.add_option("--lose-block", options.faults.loseBlock,
+                   "Data block N's first copy is corrupted on the line:\nthe radio never sees it, nor answers it")
+        ->type_name("N");
+    app.add_flag("--lose-eot-nak", options.faults.loseEotNak, "The first NAK to an EOT is lost on the line");
     bool stay = false;
     app.add_flag("--stay", stay, "Keep running after the write command (default: end\nwhen the host closes)");
     app.add_option("--seconds", seconds, "End after this many seconds (0: no limit)");

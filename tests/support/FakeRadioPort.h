@@ -20,6 +20,7 @@
 class CFakeRadioPort : public ISerialPort
 {
 public:
+    static constexpr char kMenu[] = "\r\n  Main Menu\r\n  1 application image\r\n";
     using Responder = std::function<std::vector<RadioAnswer>(const std::vector<char>&)>;
     // Milliseconds from a frame's write to its answer.
     using Delay = std::function<DWORD(const std::vector<char>&)>;
@@ -76,9 +77,11 @@ public:
                 m_vanished = true;
             if (m_lossRate > 0 && std::uniform_real_distribution<double>(0, 1)(m_rng) < m_lossRate)
                 continue; // lost on the line
+            if (answer.menu)
+                Schedule(at, std::vector<char>(kMenu, kMenu + sizeof kMenu - 1));
             for (auto& piece : answer.pieces)
             {
-                Schedule(at, piece);
+                Schedule(at + static_cast<DWORD>(answer.afterMs), piece);
                 at += m_splitGapMs;
             }
         }
