@@ -535,11 +535,28 @@ bool Kd7v001YmodemControl::HostWriteFrameNak(ISerialPort* port, const std::vecto
 bool Kd7v001YmodemControl::HostWriteEnd(ISerialPort* port, const std::vector<char>& endBlock)
 {
     const std::vector<char> eot{EOT};
-    if (!HostWriteFrameNak(port, eot))
+    // A lost answer is known by the next one where it shows where the radio is. Only after a copy
+    // that drew nothing: an ACK to the first EOT itself is refused, and so is the menu in answer
+    // to the end block's first copy.
+    bool unanswered = false;
+    const boost::signals2::scoped_connection watch = m_sigAttemptFailed.connect(
+        [&unanswered](const std::vector<char>&, AttemptFailure why, const std::vector<char>& answer, int) {
+            unanswered = unanswered || (why == AttemptFailure::Answer && answer.empty());
+        });
+    // The NAK to the first EOT lost: the radio took the next copy for the second EOT (ACK C).
+    bool tookSecond = false;
+    if (!SendWithSettings(port, eot, 10, 200, 1, [&](const std::vector<char>& a) {
+            tookSecond = !IsNak(a) && unanswered && IsAckC(a);
+            return IsNak(a) || tookSecond;
+        }))
         return false;
-    if (!HostWriteFrameAckC(port, eot))
+    unanswered = false;
+    if (!tookSecond && !HostWriteFrameAckC(port, eot))
         return false;
-    return SendWithSettings(port, endBlock, 10, 200, 1, [this](const std::vector<char>& a) { return IsAck(a); });
+    unanswered = false;
+    // The ACK to the end block lost: the radio has ended the batch and shows its menu again.
+    return SendWithSettings(port, endBlock, 10, 200, 1,
+                            [&](const std::vector<char>& a) { return IsAck(a) || (unanswered && IsMainMenu(a)); });
 }
 
 int Kd7v001YmodemControl::HostWriteFrames(ISerialPort* port, const FrameTable& table)
@@ -568,32 +585,58 @@ int Kd7v001YmodemControl::HostWriteFrames(ISerialPort* port, const FrameTable& t
     return n;
 }
 
-bool Kd7v001YmodemControl::DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts, bool& queued)
+bool Kd7v001YmodemControl::HostReadText(ISerialPort* port, DWORD waitMs,
+                                        const std::function<bool(const std::vector<char>&)>& heard)
+{
+    CWaitEvent event;
+    const DWORD start = GetTick();
+    for (;;)
+    {
+        const DWORD spent = GetTick() - start;
+        if (spent >= waitMs || StopAsked())
+            return false;
+        std::vector<char> piece;
+        // Each read waits for the radio, or its time-out, or the end of the wait: no busy loop.
+        const int n = ReadSerialAvailable(port, event.Get(), piece, Budget(waitMs - spent));
+        if (n > 0 && heard(piece))
+            return true;
+        if (n == -1 && !Pause(kPauseStepMs))
+            return false;
+    }
+}
+
+bool Kd7v001YmodemControl::DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts, OutputSeen& seen)
 {
     try
     {
-        return DrainSerialOutput(port, timeouts.WriteTotalTimeoutConstant, Budget(kNoDeadline), &queued);
+        return DrainSerialOutput(port, timeouts.WriteTotalTimeoutConstant, Budget(kNoDeadline), &seen);
     }
-    catch (const CSerialException&)
+    catch (const CSerialException& e)
     {
-        // A radio that restarts the moment it reads the command takes its port with it, often
-        // before the drain has looked: the port took every byte, last showed none waiting, and is
-        // gone. A port still there, or one last seen with the command queued, failed.
-        if (queued)
+        // A radio that restarts the moment it reads the command takes its port with it: the port
+        // was last seen with no byte waiting and is gone as the drain ends. A port never looked
+        // at, or last seen with the command queued, gives no proof; nor does a time-out, nor a
+        // failure of a port that is still there.
+        bool gone = seen == OutputSeen::Empty && e.m_dwError != ERROR_SEM_TIMEOUT && e.m_dwError != ERROR_TIMEOUT;
+        if (gone)
+        {
+            try
+            {
+                COMSTAT stat{};
+                port->GetStatus(stat);
+                gone = false;
+            }
+            catch (const CSerialException&)
+            {
+            }
+        }
+        if (!gone)
+        {
+            m_writeUnsure = true;
             throw;
-        try
-        {
-            COMSTAT stat{};
-            port->GetStatus(stat);
         }
-        catch (const CSerialException& e)
-        {
-            if (e.m_dwError == ERROR_SEM_TIMEOUT || e.m_dwError == ERROR_TIMEOUT)
-                throw;
-            m_lineClosedAfterWrite = true;
-            return true;
-        }
-        throw;
+        m_lineClosedAfterWrite = true;
+        return true;
     }
 }
 
@@ -613,12 +656,12 @@ bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
             return false;
         m_sigFrameStart(frame);
         // Across attempts: a copy left waiting by one is not taken as gone out by the next.
-        bool queued = false;
+        OutputSeen seen = OutputSeen::NotLooked;
         for (int left = retries;;)
         {
             --left;
             if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) &&
-                DrainWrittenCommand(port, timeouts, queued))
+                DrainWrittenCommand(port, timeouts, seen))
                 break;
             if (StopAsked())
                 return false;

@@ -114,6 +114,10 @@ public:
     int HostWriteFrames(ISerialPort* port, const FrameTable& table);
     bool HostWriteEnd(ISerialPort* port, const std::vector<char>& endBlock);
     bool HostWriteLocation(ISerialPort* port);
+    // What the radio says of its own accord (its restart after the write command), for up to
+    // waitMs: each piece goes to heard until it answers true. False when the time ran out or a
+    // stop came; throws CSerialException when the port has gone.
+    bool HostReadText(ISerialPort* port, DWORD waitMs, const std::function<bool(const std::vector<char>&)>& heard);
 
     bool HostWriteFrameAckC(ISerialPort* port, const std::vector<char>& frame);
     bool HostWriteFrameAck(ISerialPort* port, const std::vector<char>& frame);
@@ -135,6 +139,9 @@ public:
     std::string m_strLogger = kAppLoggerName;
     // Set when the write command had left the port and the line then failed (the radio restarting).
     bool m_lineClosedAfterWrite = false;
+    // Set when the port took the write command and went away before it was seen to leave: the
+    // radio may have it, or not. Only the radio's own word can tell.
+    bool m_writeUnsure = false;
 
 private:
     template <typename... Args> void LogError(int line, const char* text, Args&&... args);
@@ -148,9 +155,9 @@ private:
     // frame that went more than once the line must first stay quiet for ResendGuardMs.
     bool PrepareLine(ISerialPort* port, HANDLE hEvent, const std::vector<char>& frame);
     // The write command's drain: true once it has left the port, also when the port went away
-    // after taking it whole, last seen with no byte waiting (a radio restarting on it).
-    // queued: whether the port last showed a byte waiting, kept from one attempt to the next.
-    bool DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts, bool& queued);
+    // as the drain ended, last seen with no byte waiting (a radio restarting on it). seen: what
+    // the port last said, kept from one attempt to the next.
+    bool DrainWrittenCommand(ISerialPort* port, const COMMTIMEOUTS& timeouts, OutputSeen& seen);
     bool SendWithSettings(ISerialPort* port, const std::vector<char>& frame, int defaultRetries, int defaultInterval,
                           unsigned minAnswer, AnswerCheck check);
 

@@ -137,21 +137,22 @@ int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out
     return stopped && count == 0 ? kReadStopped : count;
 }
 
-bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget, bool* queued)
+bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget, OutputSeen* seen)
 {
     const DWORD start = GetTickCount();
-    for (;;)
+    for (bool last = false;; Sleep(2))
     {
         COMSTAT stat{};
         port->GetStatus(stat);
-        if (queued)
-            *queued = stat.cbOutQue > 0;
+        if (seen)
+            *seen = stat.cbOutQue > 0 ? OutputSeen::Waiting : OutputSeen::Empty;
         if (stat.cbOutQue == 0)
             return port->Flush() != FALSE;
-        if ((timeoutMs != 0 && GetTickCount() - start >= timeoutMs) || (budget && budget() == 0))
+        if (last)
             return false;
-        // A queue of 2048 bytes leaves a 115200-baud line in under a fifth of a second.
-        Sleep(2);
+        // Out of time: one more look, so bytes that left meanwhile count as gone out. A queue of
+        // 2048 bytes leaves a 115200-baud line in under a fifth of a second.
+        last = (timeoutMs != 0 && GetTickCount() - start >= timeoutMs) || (budget && budget() == 0);
     }
 }
 

@@ -28,10 +28,20 @@ bool WriteSerialFrame(ISerialPort* port, HANDLE hEvent, const std::vector<char>&
 int ReadSerialAvailable(ISerialPort* port, HANDLE hEvent, std::vector<char>& out, const WaitBudget& budget = {},
                         std::size_t maxBytes = kMaxReadBytes);
 
+// What the port last said of the bytes written: never asked (or it failed when asked), nothing
+// waiting, or bytes still waiting.
+enum class OutputSeen
+{
+    NotLooked,
+    Empty,
+    Waiting,
+};
+
 // Waits, in slices the budget may end, until everything written has left the port (then the
-// port's Flush); false when timeoutMs (0: none) or the budget ran out first. Throws when the
-// port has gone. queued, when given, tells whether the port's last answer showed bytes waiting.
-bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget, bool* queued = nullptr);
+// port's Flush); false when timeoutMs (0: none) or the budget ran out first, and the port still
+// held bytes at a last look. Throws when the port has gone. seen, when given, is what the port's
+// last answer showed.
+bool DrainSerialOutput(ISerialPort* port, DWORD timeoutMs, const WaitBudget& budget, OutputSeen* seen = nullptr);
 
 // Reads and drops what the driver holds already; the count dropped. Throws as ReadSerialAvailable.
 int DiscardSerialInput(ISerialPort* port, HANDLE hEvent);
