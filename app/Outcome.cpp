@@ -1,5 +1,6 @@
 #include "app/Outcome.h"
 
+#include "app/RadioText.h"
 #include "app/UpgradeRun.h"
 #include "platform/Text.h"
 
@@ -16,6 +17,8 @@ int OutcomeCode(UpgradeOutcome outcome)
     case UpgradeOutcome::ModeNotSeen: return kExitModeNotSeen;
     case UpgradeOutcome::NoData: return kExitNoData;
     case UpgradeOutcome::ImageUnreadable: return kExitImageUnreadable;
+    case UpgradeOutcome::NotConfirmed: return kExitNotConfirmed;
+    case UpgradeOutcome::AlreadyFlashed: return kExitSuccess;
     }
     return kExitUnableToWrite;
 }
@@ -23,7 +26,7 @@ int OutcomeCode(UpgradeOutcome outcome)
 
 int RunExitCode(const UpgradeResult& result, int stopCode)
 {
-    if (result.outcome == UpgradeOutcome::Success)
+    if (result.outcome == UpgradeOutcome::Success || result.outcome == UpgradeOutcome::AlreadyFlashed)
         return kExitSuccess;
     if (result.cancelled)
         return stopCode != 0 ? stopCode : kExitCancelled;
@@ -45,6 +48,7 @@ const char* ExitName(int code)
     case kExitNoData: return "no_data";
     case kExitImageUnreadable: return "image_unreadable";
     case kExitSomeFailed: return "some_failed";
+    case kExitNotConfirmed: return "not_confirmed";
     case kExitUsage: return "usage_error";
     case kExitCancelled:
     case kExitHangUp:
@@ -53,9 +57,16 @@ const char* ExitName(int code)
     }
 }
 
+const char* OutcomeName(const UpgradeResult& result, int stopCode)
+{
+    if (result.outcome == UpgradeOutcome::AlreadyFlashed)
+        return "already_flashed";
+    return ExitName(RunExitCode(result, stopCode));
+}
+
 nlohmann::json ResultJson(const UpgradeResult& result)
 {
-    const bool failed = result.outcome != UpgradeOutcome::Success;
+    const bool failed = result.outcome != UpgradeOutcome::Success && result.outcome != UpgradeOutcome::AlreadyFlashed;
     const auto null = nlohmann::json(nullptr);
     return {{"message", WideToUtf8(DescribeOutcome(result))},
             {"detail", WideToUtf8(result.detail)},
@@ -65,5 +76,9 @@ nlohmann::json ResultJson(const UpgradeResult& result)
             {"image", failed && result.image > 0 ? nlohmann::json(result.image == kImageApp ? "app" : "rcdb") : null},
             {"resends", result.resends},
             {"closed_after_write", result.lineClosedAfterWrite},
-            {"error_code", result.error}};
+            {"error_code", result.error},
+            {"confirmed", result.confirmed ? nlohmann::json(*result.confirmed) : null},
+            {"after_write_text", EscapeRadioText(result.afterWriteText)},
+            {"radio_id", result.radioId ? nlohmann::json(EscapeRadioText(*result.radioId)) : null},
+            {"menu_text", EscapeRadioText(result.menuText)}};
 }

@@ -16,6 +16,7 @@ enum ExitCode
     kExitNoData = 5,
     kExitImageUnreadable = 6,
     kExitSomeFailed = 7,
+    kExitNotConfirmed = 8, // written, but the radio did not confirm it as the pattern asks
     kExitUsage = 64,
     kExitCancelled = 130,  // Ctrl-C (SIGINT)
     kExitHangUp = 129,     // SIGHUP: the terminal closed
@@ -27,6 +28,10 @@ enum ExitCode
 int RunExitCode(const UpgradeResult& result, int stopCode);
 // The name of an exit code, as the JSON's outcome: "success", "serial_error", "cancelled", ...
 const char* ExitName(int code);
+// A run's outcome as the JSON and the record name it: its exit code's name, or "already_flashed"
+// for a radio a station did not flash again (not a failure: its exit code is 0).
+const char* OutcomeName(const UpgradeResult& result, int stopCode);
 // message, detail, cancelled, stage, block, image (the last three null on success), resends,
-// closed_after_write, error_code.
+// closed_after_write, error_code, confirmed, after_write_text, radio_id, menu_text (the radio's
+// texts escaped).
 nlohmann::json ResultJson(const UpgradeResult& result);

@@ -1,5 +1,7 @@
 #include "app/ProgressText.h"
 
+#include "engine/Kd7v001YmodemControl.h"
+
 #include <algorithm>
 
 std::wstring FormatProgressText(const std::wstring& caption, int done, int total, bool percent)
@@ -30,4 +32,27 @@ std::string LocationStepText(int done)
     return done == 4   ? "sending the write command"
            : done == 1 ? "selecting the application image"
                        : "selecting the RCDB image";
+}
+
+std::string FailureText(AttemptFailure why, const std::vector<char>& answer)
+{
+    switch (why)
+    {
+    case AttemptFailure::Write: return "write timed out";
+    case AttemptFailure::Read: return "read error";
+    case AttemptFailure::Busy: return "the line never went quiet";
+    case AttemptFailure::Answer: break;
+    }
+    std::size_t i = 0;
+    while (i < answer.size() && answer[i] == Kd7v001YmodemControl::CRC_C)
+        ++i;
+    if (answer.empty())
+        return "no answer";
+    if (i < answer.size() && answer[i] == Kd7v001YmodemControl::NAK)
+        return "NAK";
+    // A radio that talks instead of answering is shown by its first bytes.
+    constexpr std::size_t kShown = 16;
+    std::string hex = FormatHex(std::vector<char>(answer.begin(), answer.begin() + std::min(answer.size(), kShown)));
+    hex.pop_back(); // the blank after the last byte
+    return "answer " + hex + (answer.size() > kShown ? " ..." : "");
 }

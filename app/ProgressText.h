@@ -1,7 +1,10 @@
 #pragma once
 
+#include "engine/Kd7v001YmodemControl.h"
+
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // "caption 33%" (done * 100 / total, truncated) or "caption 3/300".
 std::wstring FormatProgressText(const std::wstring& caption, int done, int total, bool percent);
@@ -15,3 +18,6 @@ std::size_t BytesBefore(int done, int total, std::size_t imageBytes);
 
 // The dialog's "host write location n/n" in words: the image selection (1, 2) or the write command (4).
 std::string LocationStepText(int done);
+
+// Why an attempt failed, as a person reads it: "NAK", "no answer", "answer 86", "write timed out".
+std::string FailureText(AttemptFailure why, const std::vector<char>& answer);

@@ -2,6 +2,8 @@
 
 #include "app/Outcome.h"
 #include "app/ProgressText.h"
+#include "app/RadioText.h"
+#include "app/RecordFile.h"
 #include "platform/Digest.h"
 #include "platform/LineFile.h"
 #include "platform/Text.h"
@@ -65,6 +67,34 @@ std::string IsoUtc(WallClock::time_point t)
     return text;
 }
 
+// The inverse of IsoUtc, for the records of earlier runs; false for anything else.
+bool ParseIsoUtc(const std::string& text, WallClock::time_point& t)
+{
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &year, &month, &day, &hour, &minute, &second, &ms) !=
+            7 ||
+        month < 1 || month > 12 || day < 1 || day > 31)
+        return false;
+    // Days from 1970-01-01 of the civil date, in eras of 400 years that begin on 1 March.
+    const long long y = year - (month <= 2 ? 1 : 0);
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yearOfEra = y - era * 400;
+    const long long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const long long days = era * 146097 + dayOfEra - 719468;
+    const long long total = ((days * 24 + hour) * 60 + minute) * 60 + second;
+    t = WallClock::time_point(
+        std::chrono::duration_cast<WallClock::duration>(std::chrono::milliseconds(total * 1000 + ms)));
+    return true;
+}
+
+// Where and when a radio ID succeeded.
+struct FlashedRadio
+{
+    WatchedPort port;
+    WallClock::time_point at;
+};
+
 class CStationRun;
 
 // One port: radios in turn, each one upgrade run, then the settle.
@@ -109,11 +139,17 @@ public:
     // Shown once the run has let go of the port and the record is on disk.
     void ShowOutcome(const UpgradeResult&) override {}
     bool OnWait() override;
+    std::wstring OnRadioSeen(const UpgradeResult& result) override;
+    void OnAttemptFailed(UpgradeStage stage, int block, AttemptFailure why, const std::vector<char>& answer,
+                         int left) override;
 
 private:
     void Loop();
     void Serve();
-    void Settle();
+    // Until the radio has left; what a new radio put on meanwhile said, its menu with it, if one was.
+    std::vector<char> Settle();
+    // A radio's menu was seen: it is being flashed from now on.
+    void Arrived();
     bool StopListening() const;
     WatchedPort Port();
     void Enter(PortState state);
@@ -130,6 +166,8 @@ private:
     std::uint64_t m_radioStartMs = 0;
     WallClock::time_point m_radioStart;
     std::uint64_t m_imageStartMs = 0;
+    bool m_repeat = false;               // this radio's ID already succeeded
+    std::optional<std::string> m_lastId; // of the radio before, to know the next one by
     std::thread m_thread;
 };
 
@@ -152,7 +190,10 @@ public:
     bool Accepting() const { return m_accepting && m_stops.load() < 1; }
     bool Cancelled() const { return m_stops.load() >= 2; }
     // The radio's record on disk, then its outcome shown.
-    void Record(WatchedPort port, WallClock::time_point start, std::uint64_t startMs, const UpgradeResult& result);
+    void Record(WatchedPort port, WallClock::time_point start, std::uint64_t startMs, const UpgradeResult& result,
+                bool repeat);
+    // Where and when a radio of this ID succeeded, in this run or an earlier one of the record.
+    std::optional<FlashedRadio> FlashedBefore(const std::string& id);
 
     const StationOptions& m_options;
     IStationView& m_view;
@@ -172,6 +213,7 @@ private:
     nlohmann::json m_images = nlohmann::json::array();
     StationTally m_tally;
     std::vector<StationRadio> m_radios;
+    std::map<std::string, FlashedRadio> m_flashed;             // by radio ID, as the record has it (escaped)
     std::string m_limitReached;                                // why no new radios are taken, for the main loop to say
     std::map<std::string, std::unique_ptr<CWorker>> m_workers; // the main loop's alone
 };
@@ -222,6 +264,7 @@ void CWorker::Loop()
 void CWorker::Serve()
 {
     const DWORD pollMs = m_station.m_options.pollMs;
+    std::vector<char> heard;
     while (m_station.Accepting())
     {
         if (!m_present)
@@ -236,6 +279,8 @@ void CWorker::Serve()
         UpgradeRequest request = m_station.m_options.request;
         request.device = port.device;
         request.listenUntilMenu = true;
+        request.heard = std::move(heard);
+        heard.clear();
         if (spdlog::get(port.key))
             request.logger = port.key;
         m_flashing = false;
@@ -257,21 +302,26 @@ void CWorker::Serve()
             continue;
         }
         m_flashing = false;
-        m_station.Record(port, m_radioStart, m_radioStartMs, result);
+        m_lastId = result.radioId;
+        m_station.Record(port, m_radioStart, m_radioStartMs, result, m_repeat);
         if (m_station.Cancelled())
             return;
-        Settle();
+        heard = Settle();
     }
 }
 
 // The radio that has its outcome must leave before another is listened for: the line quiet for the
 // settle time (what comes meanwhile, its menu again or its restart, is dropped), or the port gone.
-void CWorker::Settle()
+// A menu that names another radio than the last is the next radio, put on quickly: its text goes
+// to the next run.
+std::vector<char> CWorker::Settle()
 {
     m_status.menuAgain = false;
     Enter(PortState::Settling);
     IStationClock& clock = m_station.m_clock;
+    const auto& pattern = m_station.m_options.request.patterns.radioId;
     std::shared_ptr<ISerialPort> port;
+    std::vector<char> next;
     try
     {
         port = m_station.m_options.makePort();
@@ -284,22 +334,30 @@ void CWorker::Settle()
         const std::unique_ptr<void, BOOL (*)(HANDLE)> event(CreateEventW(nullptr, TRUE, FALSE, nullptr),
                                                             [](HANDLE h) { return CloseHandle(h); });
         std::uint64_t quietSince = clock.NowMs();
-        std::vector<char> tail;
+        CRadioText text;
         while (m_station.Accepting() && m_present && clock.NowMs() - quietSince < m_station.m_options.settleMs)
         {
             std::vector<char> got;
             if (ReadSerialAvailable(port.get(), event.get(), got) > 0)
             {
                 quietSince = clock.NowMs();
-                tail.insert(tail.end(), got.begin(), got.end());
-                if (!m_status.menuAgain && Kd7v001YmodemControl::IsMainMenu(tail))
+                text.Add(got.data(), got.size());
+                if (Kd7v001YmodemControl::IsMainMenu(std::vector<char>(text.Window().begin(), text.Window().end())))
                 {
-                    m_status.menuAgain = true;
-                    Send();
+                    const auto id = pattern ? FindRadioId(*pattern, text.Window()) : std::nullopt;
+                    if (id && m_lastId && *id != *m_lastId)
+                    {
+                        next.assign(text.Window().begin(), text.Window().end());
+                        break;
+                    }
+                    if (!m_status.menuAgain)
+                    {
+                        m_status.menuAgain = true;
+                        Send();
+                    }
+                    // What follows is a new radio's text, or this one's again.
+                    text.Clear();
                 }
-                // Enough to find the menu's words across two reads.
-                if (tail.size() > 16)
-                    tail.erase(tail.begin(), tail.end() - 16);
             }
             clock.Sleep(kSettleStepMs);
         }
@@ -310,28 +368,69 @@ void CWorker::Settle()
     }
     if (port)
         port->Close();
+    return next;
 }
 
-bool CWorker::OnProgress(const std::wstring& caption, int done, int, bool)
+void CWorker::Arrived()
+{
+    if (m_flashing)
+        return;
+    m_flashing = true;
+    m_radioStart = m_station.m_clock.Wall();
+    m_radioStartMs = m_station.m_clock.NowMs();
+    m_status.image.clear();
+    m_status.step.clear();
+    m_status.bytes = m_status.done = 0;
+    m_status.resends = 0;
+    Enter(PortState::Flashing);
+}
+
+std::wstring CWorker::OnRadioSeen(const UpgradeResult& result)
+{
+    m_repeat = false;
+    m_status.flashedOn.reset();
+    m_status.radioId = result.radioId ? EscapeRadioText(*result.radioId) : std::string();
+    if (result.radioId)
+    {
+        if (const auto before = m_station.FlashedBefore(m_status.radioId))
+        {
+            m_repeat = true;
+            m_status.flashedOn = before->port;
+            m_status.flashedAt = before->at;
+        }
+    }
+    Arrived();
+    Send();
+    if (m_repeat && m_station.m_options.once)
+        return L"already flashed: " + NarrowToWide(m_status.radioId) + L" succeeded before; not flashed again";
+    return {};
+}
+
+void CWorker::OnAttemptFailed(UpgradeStage, int, AttemptFailure, const std::vector<char>&, int left)
+{
+    if (left <= 0)
+        return;
+    ++m_status.resends;
+    Send();
+}
+
+bool CWorker::OnProgress(const std::wstring& caption, int done, int total, bool)
 {
     if (caption == kCaptionListen)
     {
         Enter(PortState::Waiting); // the port is open and listening
         return StopListening();
     }
-    if (!m_flashing)
-    {
-        // The menu was seen: a radio is here.
-        m_flashing = true;
-        m_radioStart = m_station.m_clock.Wall();
-        m_radioStartMs = m_station.m_clock.NowMs();
-        m_status.image.clear();
-        m_status.bytes = m_status.done = 0;
-        Enter(PortState::Flashing);
-    }
+    Arrived();
     if (caption == kCaptionLocation)
     {
         m_status.step = LocationStepText(done);
+        Send();
+    }
+    else if (caption == kCaptionConfirm)
+    {
+        m_status.step =
+            "waiting for the radio to confirm (" + std::to_string(done) + " of " + std::to_string(total) + " s left)";
         Send();
     }
     return m_station.Cancelled();
@@ -364,12 +463,45 @@ void CStationRun::OpenRecord()
         return;
     std::string error;
     std::size_t cut = 0;
-    // Every record begins with its first key: the JSON writer orders the keys.
-    if (!m_record.Open(m_options.recordPath, "{\"block\":", error, cut))
+    // Every record is a JSON object: a torn one begins as one.
+    if (!m_record.Open(m_options.recordPath, "{\"", error, cut))
         RecordFailed(error);
     else if (cut > 0)
         m_view.OnNote("the record's last line was torn (the station before was stopped while writing it): its " +
                       std::to_string(cut) + " bytes were removed");
+    // The radios that succeeded before, by ID, so a radio put on again is known.
+    std::string why;
+    ScanRecord(
+        m_options.recordPath,
+        [this](const RecordLine& line) {
+            if (line.json == nullptr)
+                return;
+            const auto& json = *line.json;
+            const auto id = json.find("radio_id");
+            const auto outcome = json.find("outcome");
+            const auto end = json.find("end");
+            const auto port = json.find("port");
+            FlashedRadio flashed;
+            if (id == json.end() || !id->is_string() || outcome == json.end() || *outcome != "success" ||
+                end == json.end() || !end->is_string() || !ParseIsoUtc(end->get<std::string>(), flashed.at))
+                return;
+            if (port != json.end() && port->is_string())
+                flashed.port.key = port->get<std::string>();
+            const auto device = json.find("device");
+            if (device != json.end() && device->is_string())
+                flashed.port.device = Utf8ToWide(device->get<std::string>());
+            m_flashed[id->get<std::string>()] = flashed;
+        },
+        why);
+}
+
+std::optional<FlashedRadio> CStationRun::FlashedBefore(const std::string& id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_flashed.find(id);
+    if (found == m_flashed.end())
+        return std::nullopt;
+    return found->second;
 }
 
 void CStationRun::RecordFailed(const std::string& why)
@@ -382,7 +514,7 @@ void CStationRun::RecordFailed(const std::string& why)
 }
 
 void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uint64_t startMs,
-                         const UpgradeResult& result)
+                         const UpgradeResult& result, bool repeat)
 {
     if (port.byId.empty())
         DescribePort(port);
@@ -392,8 +524,10 @@ void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uin
     radio.end = m_clock.Wall();
     radio.seconds = static_cast<double>(m_clock.NowMs() - startMs) / 1000.0;
     radio.result = result;
+    radio.repeat = repeat;
     const int code = RunExitCode(result, 0);
-    radio.outcome = ExitName(code);
+    radio.outcome = OutcomeName(result, 0);
+    const bool already = result.outcome == UpgradeOutcome::AlreadyFlashed;
 
     nlohmann::json line = ResultJson(result);
     line["outcome"] = radio.outcome;
@@ -406,6 +540,7 @@ void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uin
     line["usb_serial"] = radio.port.serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(radio.port.serial);
     line["images"] = m_images;
     line["version"] = m_options.version;
+    line["repeat"] = repeat;
 
     std::lock_guard<std::mutex> lock(m_mutex);
     radio.number = static_cast<int>(m_radios.size()) + 1;
@@ -417,7 +552,12 @@ void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uin
     if (auto log = spdlog::get(m_options.request.logger))
         log->log(spdlog::source_loc{__FILE__, __LINE__, "Record"}, spdlog::level::info, "station radio: {}",
                  radio.record);
-    ++(code == kExitSuccess ? m_tally.flashed : radio.result.cancelled ? m_tally.cancelled : m_tally.failed);
+    ++(already                  ? m_tally.already
+       : code == kExitSuccess   ? m_tally.flashed
+       : radio.result.cancelled ? m_tally.cancelled
+                                : m_tally.failed);
+    if (code == kExitSuccess && !already && result.radioId)
+        m_flashed[EscapeRadioText(*result.radioId)] = {radio.port, radio.end};
     m_radios.push_back(radio);
     m_view.OnRadio(radio, m_tally);
     const bool counted = m_options.count > 0 && m_tally.flashed >= m_options.count;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ struct StationPortStatus
     std::size_t done = 0;                        // its bytes the radio acknowledged
     double seconds = 0;                          // since it started
     bool menuAgain = false;                      // Settling: the radio still shows its menu
+    int resends = 0;                             // Flashing: of this radio so far
+    std::string radioId;                         // the radio's ID, escaped, once its menu named it
+    std::optional<WatchedPort> flashedOn;        // a radio whose ID already succeeded: where, and when
+    std::chrono::system_clock::time_point flashedAt;
 };
 
 // One radio, as the record holds it.
@@ -56,8 +61,9 @@ struct StationRadio
     std::chrono::system_clock::time_point start, end;
     double seconds = 0;
     UpgradeResult result;
-    std::string outcome; // the exit code's name: success, unable_to_write, cancelled, ...
+    std::string outcome; // the exit code's name: success, unable_to_write, cancelled, ...; already_flashed
     std::string record;  // its JSON line, without the line end
+    bool repeat = false; // its ID had already succeeded (in this run or an earlier one)
 };
 
 struct StationTally
@@ -65,6 +71,7 @@ struct StationTally
     int flashed = 0;
     int failed = 0;
     int cancelled = 0;
+    int already = 0; // radios not flashed again (--once): neither flashed nor failed
     std::chrono::system_clock::time_point start;
     std::string recordError; // why the record is incomplete, once it is
 };
@@ -96,6 +103,7 @@ struct StationOptions
     int radioLimit = 0;              // radios of any outcome before no new ones are taken; 0: no limit
     std::wstring recordPath;         // one JSON line per radio appended; empty: none
     std::string version;
+    bool once = false; // a radio whose ID already succeeded in the record is not flashed again
 };
 
 struct StationEnd

@@ -1,5 +1,6 @@
 #include "app/UpgradeRun.h"
 
+#include "app/ProgressText.h"
 #include "config/Settings.h"
 #include "engine/Kd7v001YmodemControl.h"
 #include "platform/Text.h"
@@ -12,6 +13,7 @@
 const wchar_t* const kCaptionListen = L"Waiting for the host to enter upgrade mode";
 const wchar_t* const kCaptionLocation = L"host write location";
 const wchar_t* const kCaptionWriting = L"writing data";
+const wchar_t* const kCaptionConfirm = L"waiting for the radio to confirm";
 
 namespace
 {
@@ -19,7 +21,12 @@ const char* const kHostNotResponding = "Host not responding";
 const char* const kUnableToWrite = "unable to write to host";
 const wchar_t* const kNoData = L"no data can be written!";
 const wchar_t* const kSuccess = L"The host writes successfully";
+const wchar_t* const kNotConfirmed = L"written, not confirmed by the radio";
 constexpr DWORD kZeroTimeoutWriteMs = 1000;
+// While waiting for the radio's confirmation: a read window that lets a stop in, and the pause
+// between tries to open a port that went away with the radio's restart.
+constexpr DWORD kConfirmReadMs = 200;
+constexpr DWORD kReopenStepMs = 200;
 
 bool PathExists(const std::wstring& path)
 {
@@ -102,6 +109,27 @@ void ProbePort(ISerialPort& port, UpgradeResult& result)
     }
 }
 
+// Opens the port at the line settings of a run with its time-outs: reads bounded by readMs,
+// writes by writeMs.
+void OpenPort(ISerialPort& port, const std::wstring& device, DWORD readMs, DWORD writeMs)
+{
+    port.Open(device.c_str(), 115200, NOPARITY, 8, ONESTOPBIT, FlowNone, TRUE);
+    COMMTIMEOUTS timeouts{};
+    port.GetTimeouts(timeouts);
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = readMs;
+    timeouts.WriteTotalTimeoutConstant = writeMs;
+    port.SetTimeouts(timeouts);
+    DWORD errors = 0;
+    BOOL (ISerialPort::*clearInto)(DWORD&) = &ISerialPort::ClearError; // the two forms overload
+    (port.*clearInto)(errors);
+    port.ClearError(DWORD{0});
+    port.Setup(2048, 2048);
+}
+
+std::string Plural(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
 class CRun
 {
 public:
@@ -110,33 +138,49 @@ public:
     {
     }
 
-    // Every progress handler goes through here, so a stop asked anywhere is remembered.
+    // Every progress goes through here, so a stop asked anywhere is remembered; true asks to stop.
+    bool Progress(const wchar_t* caption, int done, int total, bool percent)
+    {
+        if (WaitOver())
+            return true;
+        const bool stop = m_view.OnProgress(caption, done, total, percent);
+        m_result.cancelled = m_result.cancelled || stop;
+        return stop;
+    }
+
     void ConnectProgress(Kd7v001YmodemControl::ProgressSignal& signal, const wchar_t* caption, bool percent)
     {
-        signal.connect([this, caption, percent](int done, int total) {
-            if (WaitOver())
-                return true;
-            const bool stop = m_view.OnProgress(caption, done, total, percent);
-            m_result.cancelled = m_result.cancelled || stop;
-            return stop;
-        });
+        signal.connect(
+            [this, caption, percent](int done, int total) { return Progress(caption, done, total, percent); });
     }
 
     void Connect(Kd7v001YmodemControl& engine)
     {
         engine.m_strLogger = m_request.logger;
-        engine.m_sigListenTrace.connect([this](const std::vector<char>& b) { m_view.OnTraceText(b); });
-        engine.m_sigAnswerTrace.connect([this](const std::vector<char>& b) { m_view.OnTraceHex(b); });
+        engine.m_sigListenTrace.connect([this](const std::vector<char>& b) {
+            m_listenText.Add(b.data(), b.size());
+            m_view.OnTraceText(b);
+        });
+        engine.m_sigAnswerTrace.connect([this](const std::vector<char>& b) {
+            // The answer read after the write command is the first of the radio's restart text.
+            if (m_result.stage == UpgradeStage::Write)
+                m_afterWrite.Add(b.data(), b.size());
+            m_view.OnTraceHex(b);
+        });
         // After the last progress of an image come the two EOTs, then the end-of-batch block: the
         // stage is the frame's place in the image, whatever its bytes are.
         engine.m_sigFrameStart.connect([this](const std::vector<char>& frame) {
             if (m_result.stage == UpgradeStage::Eot && frame.size() > 1)
                 m_result.stage = UpgradeStage::End;
+            if (m_result.stage == UpgradeStage::Eot)
+                ++m_eots;
+            m_attempts = {};
         });
         engine.m_sigAttemptFailed.connect(
             [this](const std::vector<char>&, AttemptFailure why, const std::vector<char>& answer, int left) {
                 if (left > 0)
                     ++m_result.resends;
+                NoteAttempt(why, answer);
                 m_view.OnAttemptFailed(m_result.stage, m_result.block, why, answer, left);
             });
         engine.m_stopCheck = [this] {
@@ -154,7 +198,15 @@ public:
         m_listenStart = GetTickCount();
         m_listening = true;
         ConnectProgress(engine.m_sigListenProgress, kCaptionListen, false);
-        bool seen = engine.HostListenUpdate(&port);
+        // A menu heard before the run (a station's next radio, put on while it settled) is seen.
+        bool seen = Kd7v001YmodemControl::IsMainMenu(m_request.heard);
+        if (seen)
+        {
+            m_listenText.Add(m_request.heard.data(), m_request.heard.size());
+            m_view.OnTraceText(m_request.heard);
+        }
+        else
+            seen = engine.HostListenUpdate(&port);
         while (!seen && m_request.listenUntilMenu && !m_result.cancelled)
         {
             ProbePort(port, m_result);
@@ -163,6 +215,12 @@ public:
             seen = engine.HostListenUpdate(&port);
         }
         m_listening = false;
+        if (seen)
+        {
+            m_result.menuText = m_listenText.Last(kRadioTextShown);
+            if (m_request.patterns.radioId)
+                m_result.radioId = FindRadioId(*m_request.patterns.radioId, m_listenText.Window());
+        }
         return seen;
     }
 
@@ -171,6 +229,8 @@ public:
         m_result.image = image.code;
         m_result.stage = UpgradeStage::Select;
         m_result.block = 0;
+        m_eots = 0;
+        m_attempts = {};
         ConnectProgress(engine.m_sigHostWriteProgress, kCaptionLocation, false);
         if (!engine.HostSelectImage(&port, image.code))
             FailAndClose(port, kHostNotResponding);
@@ -180,6 +240,7 @@ public:
         m_view.OnImageStart(image.code, image.path, n, image.bytes->size());
         engine.m_sigWriteProgress.connect([this](int done, int total) {
             m_result.stage = done == 1 ? UpgradeStage::Header : done < total ? UpgradeStage::Block : UpgradeStage::Eot;
+            m_attempts = {};
             m_result.block = done > 1 && done < total ? done - 1 : 0;
             return m_view.OnWriteProgress(done, total);
         });
@@ -191,6 +252,7 @@ public:
     {
         m_result.stage = UpgradeStage::Write;
         m_result.block = 0;
+        m_attempts = {};
         ConnectProgress(engine.m_sigHostWriteProgress, kCaptionLocation, false);
         return engine.HostWriteLocation(&port);
     }
@@ -199,10 +261,173 @@ public:
     {
         ProbePort(port, m_result);
         port.Close();
+        if (m_result.detail.empty() && !m_result.cancelled)
+            m_result.detail = NarrowToWide(AttemptsText());
         throw Kd7YmodemUpdateException(text);
     }
 
+    // After the write command: the radio's restart text, read until the confirmation pattern
+    // matches, another radio names itself, or the wait is over. A port that went away with the
+    // restart is opened again as it comes back. False with the outcome set when not confirmed.
+    bool Confirm(Kd7v001YmodemControl& engine, ISerialPort& port, bool unsure)
+    {
+        const RadioPatterns& patterns = m_request.patterns;
+        m_result.stage = UpgradeStage::Confirm;
+        const DWORD start = engine.GetTick();
+        const int total = static_cast<int>((patterns.confirmWaitMs + 999) / 1000);
+        bool open = !unsure;
+        bool matched = false;
+        std::string anotherId;
+        const auto heard = [&](const std::vector<char>& bytes) {
+            m_afterWrite.Add(bytes.data(), bytes.size());
+            m_view.OnTraceText(bytes);
+            if (patterns.radioId && m_result.radioId)
+            {
+                const auto id = FindRadioId(*patterns.radioId, m_afterWrite.Window());
+                if (id && *id != *m_result.radioId)
+                    anotherId = *id;
+            }
+            matched = anotherId.empty() && PatternFound(*patterns.confirm, m_afterWrite.Window());
+            return matched || !anotherId.empty();
+        };
+        // What came with the write command's answer counts too.
+        if (!m_afterWrite.Window().empty())
+            heard({});
+        const std::wstring device = m_request.reopenDevice.empty() ? m_request.device : m_request.reopenDevice;
+        for (DWORD spent = 0; !matched && anotherId.empty() && spent < patterns.confirmWaitMs;
+             spent = engine.GetTick() - start)
+        {
+            const int left = static_cast<int>((patterns.confirmWaitMs - spent + 999) / 1000);
+            if (Progress(kCaptionConfirm, left, total, false))
+                break;
+            if (!open)
+            {
+                // The radio restarting with its own USB port: it comes back under its name.
+                port.Close();
+                if (!engine.Pause(std::min(kReopenStepMs, patterns.confirmWaitMs - spent)))
+                    break;
+                try
+                {
+                    OpenPort(port, device, kConfirmReadMs, kZeroTimeoutWriteMs);
+                    open = true;
+                }
+                catch (const CSerialException&)
+                {
+                }
+                continue;
+            }
+            try
+            {
+                COMMTIMEOUTS timeouts{};
+                port.GetTimeouts(timeouts);
+                timeouts.ReadTotalTimeoutConstant = kConfirmReadMs;
+                port.SetTimeouts(timeouts);
+                // A second at a time, so the seconds left are shown.
+                if (!engine.HostReadText(&port, std::min<DWORD>(1000, patterns.confirmWaitMs - spent), heard) &&
+                    m_result.cancelled)
+                    break;
+            }
+            catch (const CSerialException&)
+            {
+                open = false;
+                m_result.lineClosedAfterWrite = true;
+            }
+        }
+        m_result.confirmed = matched;
+        if (matched)
+            return true;
+        // Cut short by a stop: the radio may have its upgrade, unconfirmed.
+        if (!engine.Pause(0))
+            m_result.cancelled = true;
+        const std::string said = m_afterWrite.First().empty()
+                                     ? "the radio said nothing"
+                                     : "the radio said \"" + EscapeRadioText(m_afterWrite.First()) + "\"";
+        m_result.outcome = unsure ? UpgradeOutcome::HostNotResponding : UpgradeOutcome::NotConfirmed;
+        if (!anotherId.empty())
+        {
+            m_result.message = std::wstring(kNotConfirmed) + L": another radio answered (" +
+                               NarrowToWide(EscapeRadioText(anotherId)) + L", not " +
+                               NarrowToWide(EscapeRadioText(*m_result.radioId)) + L")";
+            m_result.detail = NarrowToWide(said);
+        }
+        else
+        {
+            m_result.message = unsure ? NarrowToWide(kHostNotResponding) : kNotConfirmed;
+            m_result.detail =
+                NarrowToWide((unsure ? std::string("the port went away as the write command went out, and ") : "") +
+                             "no match for \"" + EscapeRadioText(patterns.confirmText) + "\" within " +
+                             Plural(total, "second", "seconds") + "; " + said);
+        }
+        return false;
+    }
+
+    void TakeAfterWriteText() { m_result.afterWriteText = m_afterWrite.First(); }
+
 private:
+    // The attempts of the frame under way, for the words of a failure.
+    struct Attempts
+    {
+        int count = 0;
+        std::string first; // why the first failed
+        bool same = true;  // every one failed alike
+        std::string last;
+        bool busy = false;
+    };
+
+    void NoteAttempt(AttemptFailure why, const std::vector<char>& answer)
+    {
+        if (why == AttemptFailure::Busy)
+        {
+            m_attempts = {};
+            m_attempts.busy = true;
+            return;
+        }
+        m_attempts.last = FailureText(why, answer);
+        if (m_attempts.count++ == 0)
+            m_attempts.first = m_attempts.last;
+        m_attempts.same = m_attempts.same && m_attempts.last == m_attempts.first;
+    }
+
+    std::string FrameName() const
+    {
+        switch (m_result.stage)
+        {
+        case UpgradeStage::Select:
+            return std::string("the selection of the ") + (m_result.image == kImageApp ? "application" : "RCDB") +
+                   " image";
+        case UpgradeStage::Header: return "the header";
+        case UpgradeStage::Block: return "data block " + std::to_string(m_result.block);
+        case UpgradeStage::Eot: return m_eots > 1 ? "the second EOT" : "the first EOT";
+        case UpgradeStage::End: return "the end-of-batch block";
+        case UpgradeStage::Write: return "the write command";
+        default: return "the exchange";
+        }
+    }
+
+    // "no answer to data block 4 after 3 attempts", "NAK to the header 3 times", ...
+    std::string AttemptsText() const
+    {
+        const std::string frame = FrameName();
+        const Attempts& a = m_attempts;
+        if (a.busy)
+            return "the line never went quiet before " + frame;
+        if (a.count == 0)
+            return "no attempt was made at " + frame + " (WriteDataFrameRetry is 0 or less)";
+        const std::string times = Plural(a.count, "time", "times");
+        const std::string attempts = Plural(a.count, "attempt", "attempts");
+        if (!a.same)
+            return frame + " failed " + times + " (the last: " + a.last + ")";
+        if (a.first == "no answer")
+            return "no answer to " + frame + " after " + attempts;
+        if (a.first == "NAK")
+            return "NAK to " + frame + " " + times;
+        if (a.first == "write timed out")
+            return frame + " could not be written (" + attempts + ")";
+        if (a.first == "read error")
+            return "the answer to " + frame + " could not be read (" + attempts + ")";
+        return "wrong answer to " + frame + " (" + a.first + ") " + times;
+    }
+
     // The menu wait has a bound of its own besides its passes: the time the caller gave it.
     bool WaitOver() const
     {
@@ -214,6 +439,10 @@ private:
     UpgradeResult& m_result;
     bool m_listening = false;
     DWORD m_listenStart = 0;
+    CRadioText m_listenText;
+    CRadioText m_afterWrite;
+    Attempts m_attempts;
+    int m_eots = 0; // of the image under way
 };
 } // namespace
 
@@ -230,6 +459,7 @@ const char* ToString(UpgradeStage stage)
     case UpgradeStage::Eot: return "eot";
     case UpgradeStage::End: return "end";
     case UpgradeStage::Write: return "write";
+    case UpgradeStage::Confirm: return "confirm";
     }
     return "";
 }
@@ -334,23 +564,12 @@ UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortF
     {
         result.stage = UpgradeStage::Open;
         port = makePort();
-        port->Open(request.device.c_str(), 115200, NOPARITY, 8, ONESTOPBIT, FlowNone, TRUE);
-        COMMTIMEOUTS timeouts{};
-        port->GetTimeouts(timeouts);
-        timeouts.ReadTotalTimeoutMultiplier = 0;
-        timeouts.WriteTotalTimeoutMultiplier = 0;
         // A time-out of 0 would let a read wait for ever on a silent radio, or return at once
         // without a byte, and a write wait for ever on a radio that stopped reading: reads take
         // the shortest window that still ends, writes a bound far above a frame's time on the line.
-        timeouts.ReadTotalTimeoutConstant = timeout == 0 ? 1 : timeout;
-        timeouts.WriteTotalTimeoutConstant = timeout == 0 ? kZeroTimeoutWriteMs : timeout;
-        port->SetTimeouts(timeouts);
-        DWORD errors = 0;
-        BOOL (ISerialPort::*clearInto)(DWORD&) = &ISerialPort::ClearError; // the two forms overload
-        (port.get()->*clearInto)(errors);
-        port->ClearError(DWORD{0});
-        port->Setup(2048, 2048);
+        OpenPort(*port, request.device, timeout == 0 ? 1 : timeout, timeout == 0 ? kZeroTimeoutWriteMs : timeout);
 
+        bool showAfterClose = false;
         {
             Kd7v001YmodemControl engine;
             run.Connect(engine);
@@ -358,6 +577,14 @@ UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortF
             {
                 result.outcome = UpgradeOutcome::ModeNotSeen;
                 ProbePort(*port, result);
+                showAfterClose = true;
+            }
+            else if (std::wstring skip = view.OnRadioSeen(result); !skip.empty())
+            {
+                result.outcome = UpgradeOutcome::AlreadyFlashed;
+                result.message = std::move(skip);
+                result.stage = UpgradeStage::None;
+                showAfterClose = true;
             }
             else
             {
@@ -370,16 +597,27 @@ UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortF
                 }
                 else
                 {
-                    if (!run.WriteLocation(engine, *port))
+                    const bool written = run.WriteLocation(engine, *port);
+                    // A port that went away as the command went out leaves the radio's word to tell.
+                    const bool unsure =
+                        !written && engine.m_writeUnsure && request.patterns.confirm && !result.cancelled;
+                    if (!written && !unsure)
                         run.FailAndClose(*port, kHostNotResponding);
-                    result.outcome = UpgradeOutcome::Success;
-                    result.message = kSuccess;
                     // The command left the port: a stop asked since changes nothing, and a radio
                     // that restarts at once takes its line with it.
                     result.cancelled = false;
+                    if (!request.patterns.confirm || run.Confirm(engine, *port, unsure))
+                    {
+                        result.outcome = UpgradeOutcome::Success;
+                        result.message = kSuccess;
+                        result.stage = UpgradeStage::None;
+                        result.cancelled = false;
+                    }
+                    run.TakeAfterWriteText();
                     UpgradeResult probe;
                     ProbePort(*port, probe);
-                    result.lineClosedAfterWrite = engine.m_lineClosedAfterWrite || probe.portGone;
+                    result.lineClosedAfterWrite =
+                        result.lineClosedAfterWrite || engine.m_lineClosedAfterWrite || probe.portGone || unsure;
                 }
                 // Shown with the progress window still up and the port still open.
                 shown = true;
@@ -388,7 +626,7 @@ UpgradeResult Run(const UpgradeRequest& request, IUpgradeView& view, const PortF
         }
         port->Close();
         view.OnProgressEnd();
-        if (result.outcome == UpgradeOutcome::ModeNotSeen)
+        if (showAfterClose)
             view.ShowOutcome(result);
     }
     catch (const Kd7YmodemUpdateException& e)

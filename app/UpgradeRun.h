@@ -3,6 +3,7 @@
 // Nothing here is shared between runs, so several may go at once, one per radio.
 #pragma once
 
+#include "app/RadioText.h"
 #include "app/UpgradeView.h"
 #include "serial/ISerialPort.h"
 
@@ -50,11 +51,16 @@ struct UpgradeRequest
     DWORD waitMs = 0;                    // bound on the wait for the menu, besides its passes; 0: none
     bool listenUntilMenu = false;        // a station's: spent passes start again; only a stop or a failed port end it
     std::string logger = kAppLoggerName; // where the engine's failures are logged
+    RadioPatterns patterns;              // the radio's own word: its confirmation and its ID; none: not asked
+    std::wstring reopenDevice;           // the name a port gone after the write command comes back under; empty: device
+    std::vector<char> heard;             // read from the port before the run; a menu in it counts as seen
 };
 
 extern const wchar_t* const kCaptionListen;
 extern const wchar_t* const kCaptionLocation;
 extern const wchar_t* const kCaptionWriting;
+// Waiting for the radio to confirm the write: seconds left of the whole wait.
+extern const wchar_t* const kCaptionConfirm;
 
 // The port of one run, destroyed through its own type.
 using PortFactory = std::function<std::shared_ptr<ISerialPort>()>;

@@ -4,6 +4,7 @@
 #include "engine/Kd7v001YmodemControl.h"
 #include "platform/Win32Api.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,20 +17,23 @@ enum class UpgradeOutcome
     SerialError,       // the port is missing, busy, not configurable
     ModeNotSeen,       // the radio never showed its menu, or the wait was cancelled
     ImageUnreadable,   // an image path names a folder, a file that cannot be read or, strictly, nothing usable
+    NotConfirmed,      // written, but the radio did not say so as the confirmation pattern asks
+    AlreadyFlashed,    // a station's radio whose ID already succeeded: not flashed again
 };
 
 // Where a run is, and where a failed one ended.
 enum class UpgradeStage
 {
     None,
-    Open,   // the port
-    Listen, // waiting for the upgrade menu
-    Select, // the image selection
-    Header, // the header block
-    Block,  // a data block
-    Eot,    // the two EOTs
-    End,    // the end-of-batch block
-    Write,  // the write command
+    Open,    // the port
+    Listen,  // waiting for the upgrade menu
+    Select,  // the image selection
+    Header,  // the header block
+    Block,   // a data block
+    Eot,     // the two EOTs
+    End,     // the end-of-batch block
+    Write,   // the write command
+    Confirm, // waiting for the radio to confirm the write
 };
 // "open", "listen", ... as the JSON and the log name them; "" for None.
 const char* ToString(UpgradeStage stage);
@@ -48,6 +52,12 @@ struct UpgradeResult
     int resends = 0;                         // attempts that failed and were followed by another
     std::string settingsError;               // why the settings file could not be written, if it could not
     bool lineClosedAfterWrite = false;       // the radio let go of its line after taking the write command
+    // The radio's own word, as bytes it sent (escaped where shown): null without a confirmation
+    // pattern; its text after the write command; its ID and its text up to its menu.
+    std::optional<bool> confirmed;
+    std::string afterWriteText;
+    std::optional<std::string> radioId;
+    std::string menuText;
 };
 
 class IUpgradeView
@@ -70,6 +80,9 @@ public:
     // Asked in short steps while the engine pauses or retries: a window stays alive, and true
     // asks the engine to stop.
     virtual bool OnWait() { return false; }
+    // The radio showed its menu (result holds its ID and text); before the first byte goes to it.
+    // Empty to flash it; otherwise why it is not flashed, and the run ends as AlreadyFlashed.
+    virtual std::wstring OnRadioSeen(const UpgradeResult& /*result*/) { return {}; }
     // A frame exchange failed at stage (block for a data block) and goes again when left > 0.
     virtual void OnAttemptFailed(UpgradeStage /*stage*/, int /*block*/, AttemptFailure /*why*/,
                                  const std::vector<char>& /*answer*/, int /*left*/)

@@ -1,6 +1,7 @@
 #include "cli/Command.h"
 
 #include "app/Logging.h"
+#include "app/RadioText.h"
 #include "cli/Console.h"
 #include "cli/Tuning.h"
 #include "config/Settings.h"
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <random>
+#include <tuple>
 
 namespace
 {
@@ -78,6 +80,31 @@ int SetUpFlash(CliOptions& options, FlashSetUp& setUp)
         Warn(options, warning);
 
     UpgradeRequest& base = setUp.base;
+    // The radio's own word: a pattern on the command line wins over the settings file's.
+    std::vector<std::string> patternWarnings;
+    base.patterns = ReadRadioPatterns(patternWarnings);
+    for (const auto& warning : patternWarnings)
+        Warn(options, WideToUtf8(files.settings) + ": " + warning);
+    for (auto [given, text, flag, pattern, kept] : {std::tuple(options.confirmGiven, &options.confirm, "--confirm",
+                                                               &base.patterns.confirm, &base.patterns.confirmText),
+                                                    std::tuple(options.radioIdGiven, &options.radioId, "--radio-id",
+                                                               &base.patterns.radioId, &base.patterns.radioIdText)})
+    {
+        if (!given)
+            continue;
+        const std::string why = CompilePattern(*text, *pattern);
+        if (!why.empty())
+            return Refuse(options, kExitUsage, "usage_error",
+                          std::string(flag) + " " + *text + " is not a regular expression: " + why);
+        *kept = *text;
+    }
+    if (options.confirmWaitSeconds > 0)
+        base.patterns.confirmWaitMs = static_cast<DWORD>(options.confirmWaitSeconds * 1000);
+    if (options.confirmWaitSeconds > 0 && !base.patterns.confirm)
+        Warn(options, "--confirm-wait has no effect without --confirm (or ConfirmPattern in the settings file)");
+    if (options.once && !base.patterns.radioId)
+        return Refuse(options, kExitUsage, "usage_error",
+                      "--once needs --radio-id (or RadioIdPattern in the settings file) to know a radio again");
     base.strictImages = true;
     base.saveSettings = false;
     base.appPath = ResolvedPath(options.app);

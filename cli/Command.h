@@ -32,6 +32,11 @@ struct CliOptions
     std::string record;
     int count = 0;
     long long settleSeconds = 3;
+    // The radio's own word: patterns as given (empty: the settings file's), the wait in seconds
+    // (0: the settings file's).
+    std::string confirm, radioId;
+    bool confirmGiven = false, radioIdGiven = false, once = false;
+    long long confirmWaitSeconds = 0;
 };
 
 // What flashing and the station set up alike before any port is touched.

@@ -44,27 +44,6 @@ std::string WritingText(const std::string& name, std::size_t done, std::size_t t
     return text + "  elapsed " + FormatClock(elapsed);
 }
 
-std::string FailureText(AttemptFailure why, const std::vector<char>& answer)
-{
-    switch (why)
-    {
-    case AttemptFailure::Write: return "write timed out";
-    case AttemptFailure::Read: return "read error";
-    case AttemptFailure::Busy: return "the line never went quiet";
-    case AttemptFailure::Answer: break;
-    }
-    std::size_t i = 0;
-    while (i < answer.size() && answer[i] == Kd7v001YmodemControl::CRC_C)
-        ++i;
-    if (answer.empty())
-        return "no answer";
-    if (i < answer.size() && answer[i] == Kd7v001YmodemControl::NAK)
-        return "NAK";
-    std::string hex = FormatHex(answer);
-    hex.pop_back(); // the blank after the last byte
-    return "answer " + hex;
-}
-
 CRadioView::CRadioView(CConsole& console, std::size_t radio, const std::atomic<bool>& cancel, bool verbose,
                        DWORD waitMs)
     : m_console(console), m_radio(radio), m_cancel(cancel), m_verbose(verbose), m_waitMs(waitMs)
@@ -106,6 +85,8 @@ bool CRadioView::OnProgress(const std::wstring& caption, int done, int total, bo
         m_console.Progress(m_radio, WritingText(m_imageName, m_imageDone, m_imageBytes, Seconds(now - m_imageStart)),
                            done == 1 || done == total);
     }
+    else if (caption == kCaptionConfirm)
+        m_console.Progress(m_radio, "waiting for the radio to confirm  " + std::to_string(done) + " s left", false);
     else
     {
         m_listening = false;

@@ -14,8 +14,6 @@ std::string FormatClock(double seconds);
 std::string FormatRate(double bytesPerSecond);
 // "writing data app.bin  45%  203776/450000 bytes  11.2 kB/s  ETA 0:18  elapsed 0:20"
 std::string WritingText(const std::string& name, std::size_t done, std::size_t total, double elapsed);
-// Why an attempt failed, as a person reads it: "NAK", "no answer", "answer 86 ", "write timed out".
-std::string FailureText(AttemptFailure why, const std::vector<char>& answer);
 
 class CRadioView : public IUpgradeView
 {

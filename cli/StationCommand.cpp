@@ -63,6 +63,7 @@ int StationCommand(CliOptions& options)
     station.makePort = MakeSerialPort;
     station.settleMs = static_cast<DWORD>(options.settleSeconds * 1000);
     station.count = options.count;
+    station.once = options.once;
     station.recordPath = setUp.files.record;
     station.version = kVersion;
     std::unique_ptr<IPortWatcher> watcher;
@@ -134,6 +135,7 @@ int StationCommand(CliOptions& options)
 
     std::vector<RadioReport> reports;
     int flashed = 0;
+    int already = 0;
     bool cancelled = false;
     for (const auto& radio : radios)
     {
@@ -143,6 +145,7 @@ int StationCommand(CliOptions& options)
         report.seconds = radio.seconds;
         reports.push_back(report);
         flashed += radio.outcome == ExitName(kExitSuccess) ? 1 : 0;
+        already += radio.result.outcome == UpgradeOutcome::AlreadyFlashed ? 1 : 0;
         cancelled = cancelled || radio.outcome == ExitName(kExitCancelled);
     }
     if (!options.quiet && !reports.empty())
@@ -160,7 +163,7 @@ int StationCommand(CliOptions& options)
         }
     }
     removeTemporary();
-    const int failed = static_cast<int>(radios.size()) - flashed;
+    const int failed = static_cast<int>(radios.size()) - flashed - already;
     Note(options,
          "station: " + Plural(static_cast<int>(radios.size()), "radio", "radios") + ", " + TallyText(end.tally) + "; " +
              (end.tally.recordError.empty()

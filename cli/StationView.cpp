@@ -1,5 +1,7 @@
 #include "cli/StationView.h"
 
+#include "app/RadioText.h"
+
 #include "cli/RadioView.h"
 #include "cli/Report.h"
 #include "platform/Text.h"
@@ -53,8 +55,31 @@ std::string TallyText(const StationTally& tally)
     std::string text = std::to_string(tally.flashed) + " flashed, " + std::to_string(tally.failed) + " failed";
     if (tally.cancelled > 0)
         text += ", " + std::to_string(tally.cancelled) + " cancelled";
+    if (tally.already > 0)
+        text += ", " + std::to_string(tally.already) + " already flashed";
     return text;
 }
+
+namespace
+{
+// "KD7X-000042 was flashed at 10:12 on ttyUSB1", the day too when it was not today; callers hold
+// the view's lock, as localtime's buffer is shared.
+std::string RepeatText(const StationPortStatus& status)
+{
+    if (!status.flashedOn)
+        return {};
+    const std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    const int today = local != nullptr ? local->tm_year * 1000 + local->tm_yday : -1;
+    const std::time_t at = std::chrono::system_clock::to_time_t(status.flashedAt);
+    char when[32] = "--:--";
+    if ((local = std::localtime(&at)) != nullptr)
+        std::strftime(when, sizeof when, local->tm_year * 1000 + local->tm_yday == today ? "%H:%M" : "%Y-%m-%d %H:%M",
+                      local);
+    return TerminalText(status.radioId) + " was flashed at " + when + " on " +
+           TerminalText(PortLabel(*status.flashedOn));
+}
+} // namespace
 
 std::string CStationView::Paint(const std::string& text, bool ok) const
 {
@@ -83,16 +108,26 @@ std::string CStationView::Line(const Row& row) const
     {
     case PortState::Flashing:
     {
+        std::string text;
         if (!s.step.empty() || s.image.empty())
-            return "flashing: " + (s.step.empty() ? std::string("the radio's menu seen") : s.step);
-        std::string text = "flashing " + TerminalText(s.image) + "  " +
-                           std::to_string(s.bytes == 0 ? 100 : static_cast<long long>(s.done * 100 / s.bytes)) + "%";
-        // A rate needs a moment of data before it means anything.
-        if (s.seconds >= 1.0 && s.done > 0)
+            text = "flashing: " + (s.step.empty() ? std::string("the radio's menu seen") : s.step);
+        else
         {
-            const double rate = static_cast<double>(s.done) / s.seconds;
-            text += "  " + FormatRate(rate) + "  ETA " + FormatClock(static_cast<double>(s.bytes - s.done) / rate);
+            text = "flashing " + TerminalText(s.image) + "  " +
+                   std::to_string(s.bytes == 0 ? 100 : static_cast<long long>(s.done * 100 / s.bytes)) + "%";
+            // A rate needs a moment of data before it means anything.
+            if (s.seconds >= 1.0 && s.done > 0)
+            {
+                const double rate = static_cast<double>(s.done) / s.seconds;
+                text += "  " + FormatRate(rate) + "  ETA " + FormatClock(static_cast<double>(s.bytes - s.done) / rate);
+            }
         }
+        if (s.resends > 0)
+            text += "  " + std::to_string(s.resends) + (s.resends == 1 ? " resend" : " resends");
+        if (!s.radioId.empty())
+            text = TerminalText(s.radioId) + " " + text;
+        if (s.flashedOn)
+            text += Paint(" (" + RepeatText(s) + ")", false);
         return text;
     }
     case PortState::Waiting:
@@ -149,7 +184,7 @@ void CStationView::OnPort(const StationPortStatus& status)
     if (!known)
         row.label = TerminalText(PortLabel(status.port));
     const PortState before = row.status.state;
-    const bool changed = !known || before != status.state || row.status.menuAgain != status.menuAgain;
+    bool changed = !known || before != status.state || row.status.menuAgain != status.menuAgain;
     if (status.state == PortState::Flashing && (before != PortState::Flashing || !known))
         row.last.clear(); // the next radio has come
     row.status = status;
@@ -159,12 +194,18 @@ void CStationView::OnPort(const StationPortStatus& status)
         switch (status.state)
         {
         case PortState::Waiting: text = "waiting for a radio"; break;
-        case PortState::Flashing: text = "a radio's menu: flashing"; break;
+        case PortState::Flashing:
+            text = "a radio's menu: flashing" + (status.radioId.empty() ? "" : " " + status.radioId) +
+                   (status.flashedOn ? " (" + RepeatText(status) + ")" : "");
+            break;
         case PortState::Settling: text = status.menuAgain ? "the radio still shows its menu: unplug it" : ""; break;
         case PortState::Absent: text = "not plugged in"; break;
         case PortState::CannotOpen: text = "cannot open: " + status.reason; break;
         case PortState::Gone: text = "stopped"; break;
         }
+        // The ID and a repeat come once the menu was read: said again with them.
+        if (status.state == PortState::Flashing && !status.radioId.empty())
+            changed = true;
         if (!text.empty() && text != row.printed)
         {
             row.printed = text;
@@ -188,15 +229,23 @@ void CStationView::OnRadio(const StationRadio& radio, const StationTally& tally)
         row.label = TerminalText(PortLabel(radio.port));
     RadioReport report;
     report.result = radio.result;
-    const bool ok = radio.outcome == ExitName(kExitSuccess);
-    const std::string outcome = TerminalText(OutcomeLine(report) + WhereText(radio.result));
+    const bool already = radio.result.outcome == UpgradeOutcome::AlreadyFlashed;
+    const bool ok = radio.outcome == ExitName(kExitSuccess) || already;
+    const int resends = radio.result.resends;
+    const std::string outcome =
+        TerminalText(OutcomeLine(report) + WhereText(radio.result)) +
+        (resends > 0 ? " (" + std::to_string(resends) + (resends == 1 ? " resend)" : " resends)") : "");
     row.lastOk = ok;
-    row.last = (ok                       ? "done in " + FormatClock(radio.seconds)
+    row.last = (already                  ? "not flashed again"
+                : ok                     ? "done in " + FormatClock(radio.seconds)
                 : radio.result.cancelled ? "STOPPED"
                                          : "FAILED") +
                " at " + ClockTime(radio.end) + (ok ? "" : ": " + outcome);
-    std::string line = ClockTime(radio.end) + " [" + row.label + "] radio " + std::to_string(radio.number) + " " +
-                       (ok                       ? "done in " + FormatClock(radio.seconds)
+    const std::string id =
+        radio.result.radioId ? " (" + TerminalText(EscapeRadioText(*radio.result.radioId)) + ")" : std::string();
+    std::string line = ClockTime(radio.end) + " [" + row.label + "] radio " + std::to_string(radio.number) + id + " " +
+                       (already                  ? std::string("not flashed again")
+                        : ok                     ? "done in " + FormatClock(radio.seconds)
                         : radio.result.cancelled ? std::string("stopped")
                                                  : std::string("failed")) +
                        ": " + outcome;

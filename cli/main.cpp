@@ -24,6 +24,7 @@ const char* const kExitCodes = "Exit codes:\n"
                                "       a folder, unreadable, over 16 MiB)\n"
                                "    7  several radios: some failed while others did not, or failed\n"
                                "       differently; --station: some radio failed\n"
+                               "    8  written, not confirmed by the radio (--confirm)\n"
                                "   64  usage error\n"
                                "  130  cancelled with Ctrl-C (the ports are released); 143 by SIGTERM,\n"
                                "       129 by SIGHUP; --station: a radio was stopped\n";
@@ -115,6 +116,18 @@ int main(int argc, char** argv)
            "With --station: seconds a radio must be quiet after its outcome before its port listens for the next "
            "one (default 3)",
            "SECONDS");
+    cli.add_option("--confirm", options.confirm,
+                   "Success needs the radio to say this (an ECMAScript regular expression) after the write "
+                   "command, as it restarts; default: ConfirmPattern of the settings file")
+        ->type_name("REGEX");
+    number("--confirm-wait", "With --confirm: seconds to wait for it, 1 to 600 (default 10)", "SECONDS");
+    cli.add_option("--radio-id", options.radioId,
+                   "The radio's ID in its text up to its menu: the first capture group of this regular "
+                   "expression, or the whole match; default: RadioIdPattern of the settings file")
+        ->type_name("REGEX");
+    cli.add_flag("--once", options.once,
+                 "With --station and --radio-id: a radio whose ID already succeeded in the record is not flashed "
+                 "again");
     cli.add_flag("--version", options.version, "Print the version");
     // Hidden: the build writes the completion scripts the package installs.
     std::string completion;
@@ -153,6 +166,8 @@ int main(int argc, char** argv)
             options.count = static_cast<int>(value);
         else if (flag == "--settle")
             options.settleSeconds = value;
+        else if (flag == "--confirm-wait")
+            options.confirmWaitSeconds = value;
         else
             options.tuning[TuningKeyOf(flag)] = static_cast<int>(value);
     }
@@ -190,9 +205,11 @@ int main(int argc, char** argv)
         if (!options.simulate && numbers.count("--radios") != 0)
             return Refuse(options, kExitUsage, "usage_error",
                           "--radios goes with --simulate; name real radios with --port");
-        for (const char* flag : {"--count", "--settle", "--record"})
+        for (const char* flag : {"--count", "--settle", "--record", "--once"})
             if (!options.station && (numbers.count(flag) != 0 || cli.count(flag) != 0))
                 return Refuse(options, kExitUsage, "usage_error", std::string(flag) + " goes with --station");
+        options.confirmGiven = cli.count("--confirm") != 0;
+        options.radioIdGiven = cli.count("--radio-id") != 0;
         InitModulePathsFromExecutable();
         if (options.station)
         {
