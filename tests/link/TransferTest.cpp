@@ -10,6 +10,7 @@
 namespace
 {
 using Y = Kd7v001YmodemControl;
+RadioAnswer Piece(std::vector<char> bytes) { return RadioAnswer{{std::move(bytes)}, false}; }
 using Progress = std::vector<std::pair<int, int>>;
 
 // Selects, sends and closes one image the way the upgrade run does.
@@ -138,6 +139,70 @@ TEST(Transfer, NoFalseSuccessWhateverTheRadioAndTheTuning)
     // Both ends are reached, or the campaign proves nothing.
     EXPECT_GT(succeeded, 100) << failed << " failed";
     EXPECT_GT(failed, 10) << succeeded << " succeeded";
+}
+
+// One answer lost on the line at each step of an image: where the radio's next answer shows where
+// it is, the upgrade goes on, and it is whole; where nothing can show it, it fails.
+TEST(Transfer, ASingleLostAnswerIsRecoveredWhereTheNextOneShowsWhereTheRadioIs)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<bool(const std::vector<char>&, int eots)> lost; // the frame whose answer is lost
+        bool silentAfterEnd;                                           // the radio says nothing at its menu
+        bool ok;
+    };
+    const auto isEndBlock = [](const std::vector<char>& f, int eots) { return f.size() == 133 && eots == 2; };
+    const std::vector<Case> cases{
+        {"selection's C", [](const auto& f, int) { return f == std::vector<char>{'1'}; }, false, true},
+        {"header's ACK C", [](const auto& f, int eots) { return f.size() == 133 && eots == 0 && f[3] != 0; }, false,
+         true},
+        {"data block 2's ACK", [](const auto& f, int) { return f.size() > 133 && f[1] == 2; }, false, true},
+        {"first EOT's NAK", [](const auto& f, int eots) { return f.size() == 1 && eots == 1; }, false, true},
+        {"second EOT's ACK C", [](const auto& f, int eots) { return f.size() == 1 && eots == 2; }, false, true},
+        {"end block's ACK, the menu shown again", isEndBlock, false, true},
+        {"end block's ACK, the radio silent at its menu", isEndBlock, true, false},
+    };
+    for (const Case& c : cases)
+    {
+        CSettingsFile settings;
+        CFakeRadioPort port;
+        int eots = 0;
+        bool lost = false;
+        port.m_responder = [&](const std::vector<char>& frame) {
+            eots += frame == std::vector<char>{Y::EOT} ? 1 : 0;
+            auto answers = port.m_radio.Feed(frame.data(), frame.size());
+            if (!lost && c.lost(frame, eots))
+            {
+                lost = true;
+                return std::vector<RadioAnswer>{};
+            }
+            if (c.silentAfterEnd && lost)
+                answers.clear();
+            return answers;
+        };
+        CTestEngine engine;
+        const auto image = RandomImage(3000, 9);
+        EXPECT_EQ(SendImage(engine, port, 1, image, L"x.bin"), c.ok) << c.name;
+        EXPECT_TRUE(lost) << c.name;
+        ASSERT_EQ(port.m_radio.Images().size(), 1u) << c.name;
+        EXPECT_EQ(port.m_radio.Images()[0].data, image) << c.name;
+        EXPECT_TRUE(port.m_radio.Violations().empty()) << c.name << ": " << port.m_radio.Violations().front();
+    }
+
+    // An ACK to the first EOT itself is never taken for the end of the exchange.
+    CSettingsFile settings("[Device]\nWriteDataFrameRetry=3\n");
+    RadioFaults faults;
+    faults.firstEotAck = true;
+    CFakeRadioPort port(faults);
+    port.m_responder = [&port](const std::vector<char>& frame) {
+        auto answers = port.m_radio.Feed(frame.data(), frame.size());
+        if (frame == std::vector<char>{Y::EOT})
+            answers = {Piece({Y::ACK, Y::CRC_C})};
+        return answers;
+    };
+    CTestEngine engine;
+    EXPECT_FALSE(SendImage(engine, port, 1, RandomImage(3000, 9), L"x.bin"));
 }
 
 TEST(RadioReceiver, HeadersItCannotUseAreViolationsNotCrashes)
