@@ -50,8 +50,8 @@ struct RecordReportResult
     std::size_t starts = 0, interrupted = 0, alreadyFlashed = 0;
     std::map<std::string, std::size_t> failuresByOutcome; // every radio that did not succeed
     std::map<std::string, std::size_t> failuresByStage;   // stage null or missing: "none"
-    // Radios by ID (lines without one each their own) and interrupted radios; those whose first
-    // attempt succeeded.
+    // Attempts (radio and interrupted lines) grouped by radio ID, a line without one a radio of its
+    // own: the radios so counted, and those whose first attempt succeeded.
     std::size_t firstPassRadios = 0, firstPassed = 0;
     std::optional<double> firstPassYield;    // nothing without radios
     std::vector<Port> byPort;                // by port name
