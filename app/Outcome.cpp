@@ -46,6 +46,7 @@ const char* ExitName(int code)
     case kExitImageUnreadable: return "image_unreadable";
     case kExitSomeFailed: return "some_failed";
     case kExitUsage: return "usage_error";
+    case kExitNoInput: return "cannot_open_input";
     case kExitCancelled:
     case kExitHangUp:
     case kExitTerminated: return "cancelled";

@@ -17,6 +17,7 @@ enum ExitCode
     kExitImageUnreadable = 6,
     kExitSomeFailed = 7,
     kExitUsage = 64,
+    kExitNoInput = 66,     // sysexits' EX_NOINPUT: a file to read cannot be opened
     kExitCancelled = 130,  // Ctrl-C (SIGINT)
     kExitHangUp = 129,     // SIGHUP: the terminal closed
     kExitTerminated = 143, // SIGTERM
