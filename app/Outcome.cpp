@@ -50,6 +50,7 @@ const char* ExitName(int code)
     case kExitSomeFailed: return "some_failed";
     case kExitNotConfirmed: return "not_confirmed";
     case kExitUsage: return "usage_error";
+    case kExitNoInput: return "cannot_open_input";
     case kExitCancelled:
     case kExitHangUp:
     case kExitTerminated: return "cancelled";

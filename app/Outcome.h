@@ -18,6 +18,7 @@ enum ExitCode
     kExitSomeFailed = 7,
     kExitNotConfirmed = 8, // written, but the radio did not confirm it as the pattern asks
     kExitUsage = 64,
+    kExitNoInput = 66,     // sysexits' EX_NOINPUT: a file to read cannot be opened
     kExitCancelled = 130,  // Ctrl-C (SIGINT)
     kExitHangUp = 129,     // SIGHUP: the terminal closed
     kExitTerminated = 143, // SIGTERM

@@ -13,10 +13,10 @@ constexpr std::size_t kMaxRecordLine = 1u << 20;
 
 struct RecordLine
 {
-    std::size_t number = 0;              // from 1
+    std::size_t number = 0;               // from 1
     const nlohmann::json* json = nullptr; // the line as an object; null for a line that is none
-    bool tooLong = false;                // over kMaxRecordLine
-    bool ended = true;                   // false for a last line without its line end
+    bool tooLong = false;                 // over kMaxRecordLine
+    bool ended = true;                    // false for a last line without its line end
 };
 
 // Calls each for every line, in order (empty lines are skipped); false with the system's reason

@@ -3,6 +3,7 @@
 #include "cli/Console.h"
 #include "cli/Help.h"
 #include "cli/Report.h"
+#include "cli/ReportCommand.h"
 #include "cli/Tuning.h"
 #include "config/Settings.h"
 
@@ -26,6 +27,7 @@ const char* const kExitCodes = "Exit codes:\n"
                                "       differently; --station: some radio failed\n"
                                "    8  written, not confirmed by the radio (--confirm)\n"
                                "   64  usage error\n"
+                               "   66  --report: the record cannot be opened or read\n"
                                "  130  cancelled with Ctrl-C (the ports are released); 143 by SIGTERM,\n"
                                "       129 by SIGHUP; --station: a radio was stopped\n";
 
@@ -128,6 +130,15 @@ int main(int argc, char** argv)
     cli.add_flag("--once", options.once,
                  "With --station and --radio-id: a radio whose ID already succeeded in the record is not flashed "
                  "again");
+    std::string report, since;
+    cli.add_option("--report", report,
+                   "Figures of a station's record: radios, failures by outcome and stage, first-pass yield, per "
+                   "port, image and day (with --json one document)")
+        ->type_name("FILE");
+    cli.add_option("--since", since,
+                   "With --report: only the lines that start at or after DATE (YYYY-MM-DD or a full ISO time, UTC "
+                   "unless it names its zone); a line without a start is left out")
+        ->type_name("DATE");
     cli.add_flag("--version", options.version, "Print the version");
     // Hidden: the build writes the completion scripts the package installs.
     std::string completion;
@@ -190,6 +201,16 @@ int main(int argc, char** argv)
                 std::cout << "kd7x-update " << kVersion << std::endl;
             return kExitSuccess;
         }
+        if (cli.count("--report") != 0)
+        {
+            for (const char* flag : {"--station", "--port", "--all", "--app", "--rcdb", "--simulate", "--radios",
+                                     "--list-ports", "--record", "--count", "--settle"})
+                if (cli.count(flag) != 0)
+                    return Refuse(options, kExitUsage, "usage_error", std::string(flag) + " does not go with --report");
+            return ReportCommand(options, report, cli.count("--since") != 0 ? std::optional(since) : std::nullopt);
+        }
+        if (cli.count("--since") != 0)
+            return Refuse(options, kExitUsage, "usage_error", "--since goes with --report");
         if (options.listPorts)
             return ListPortsCommand(options);
         if (!options.simulate && options.ports.empty())

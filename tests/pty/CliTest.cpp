@@ -648,3 +648,64 @@ TEST_F(CliTest, StationKilledLeavesWholeLinesAndStopsInTwoSteps)
     EXPECT_EQ(Json::parse(line)["outcome"], "cancelled");
     EXPECT_FALSE(std::getline(lines, line));
 }
+
+TEST_F(CliTest, ReportOverARecordAndWhatItRefuses)
+{
+    const std::string record = m_dir.File("radios.jsonl");
+    WriteText(record, "{\"outcome\":\"success\",\"port\":\"p\\u001b[2J\",\"start\":\"2026-12-09T08:00:00Z\","
+                      "\"end\":\"2026-12-09T08:01:00Z\",\"duration_s\":60}\n"
+                      "{\"outcome\":\"unable_to_write\",\"stage\":\"block\",\"port\":\"p2\","
+                      "\"start\":\"2026-12-10T08:00:00Z\",\"duration_s\":30}\n"
+                      "{\"outcome\":\"succ");
+    struct Case
+    {
+        std::vector<std::string> args;
+        int code;
+        std::string outcome, text;
+    };
+    const std::vector<Case> cases{
+        {{"--report", record}, 0, "", "radios 2: 1 succeeded, 1 failed; first-pass yield 50.0 % (1 of 2)"},
+        // What the record holds is shown escaped.
+        {{"--report", record}, 0, "", "\np.[2J  "},
+        {{"--report", record, "--since", "2026-12-10"}, 0, "", "radios 1: 0 succeeded, 1 failed"},
+        {{"--report", m_dir.File("none.jsonl")}, 66, "cannot_open_input", "none.jsonl: No such file or directory"},
+        {{"--report", m_dir.Path().string()}, 66, "cannot_open_input", "Is a directory"},
+        {{"--report", record, "--since", "yesterday"}, 64, "usage_error", "--since yesterday is not a date"},
+        {{"--report", record, "--station"}, 64, "usage_error", "--station does not go with --report"},
+        {{"--report", record, "-p", "/dev/ttyUSB0"}, 64, "usage_error", "--port does not go with --report"},
+        {{"--since", "2026-12-10", "-a", "app.bin"}, 64, "usage_error", "--since goes with --report"},
+    };
+    for (const Case& c : cases)
+    {
+        const std::string name = c.args[0] + " " + c.args[1] + " " + c.text;
+        Process text;
+        EXPECT_EQ(RunUpdate(c.args, text), c.code) << name << "\n" << text.Err();
+        EXPECT_TRUE(Has(c.code == 0 ? text.Out() : text.Err(), c.text)) << name << "\n" << text.Out() << text.Err();
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        Process json;
+        EXPECT_EQ(RunUpdate(args, json), c.code) << name;
+        const Json doc = json.Document();
+        if (c.code != 0)
+        {
+            EXPECT_EQ(doc.value("outcome", ""), c.outcome) << name;
+            EXPECT_EQ(doc.value("exit_code", 0), c.code) << name;
+            EXPECT_TRUE(Has(doc.value("message", ""), c.text)) << name;
+        }
+    }
+
+    Process report;
+    ASSERT_EQ(RunUpdate({"--report", record, "--json"}, report), 0);
+    const Json doc = report.Document();
+    EXPECT_EQ(doc["record"], record);
+    EXPECT_EQ(doc["version"], KD7X_VERSION);
+    EXPECT_EQ(doc["radios"], 2);
+    EXPECT_EQ(doc["successes"], 1);
+    EXPECT_EQ(doc["failures"]["by_stage"], (Json{{"block", 1}}));
+    EXPECT_EQ(doc["first_pass_yield"], 0.5);
+    EXPECT_EQ(doc["by_port"][0]["port"], "p\x1b[2J");
+    EXPECT_EQ(doc["by_port"][0]["median_duration_s"], 60.0);
+    EXPECT_EQ(doc["bad_lines"], (Json{{"count", 1}, {"lines", {3}}, {"all_listed", true}}));
+    for (const char* key : {"interrupted", "starts", "already_flashed", "by_image", "by_day", "repeats"})
+        EXPECT_TRUE(doc.contains(key)) << key;
+}
