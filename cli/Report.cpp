@@ -65,6 +65,8 @@ bool StoppedMidway(const UpgradeResult& result)
 std::string OutcomeLine(const RadioReport& radio)
 {
     std::string line = WideToUtf8(DescribeOutcome(radio.result));
+    if (radio.result.outcome == UpgradeOutcome::Success && radio.result.confirmed.value_or(false))
+        line += ", confirmed by the radio";
     if (StoppedMidway(radio.result))
         line = "Cancelled: " + line + "; the radio needs a new upgrade";
     if (radio.imagesDiffer)

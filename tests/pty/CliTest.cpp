@@ -192,6 +192,7 @@ TEST_F(CliTest, EachExitCodeForTheCaseTheReadmeNames)
         std::vector<std::string> args;  // PORT stands for the radio's port
         int code;
         std::string outcome, stage, text;
+        Json fields = Json::object(); // of the JSON document
     };
     Image("app.bin", 5000, 3);
     Image("empty.bin", 0, 1);
@@ -258,8 +259,55 @@ TEST_F(CliTest, EachExitCodeForTheCaseTheReadmeNames)
          "unable_to_write",
          "block",
          ""},
-        // A radio that restarts as it takes the write command, its port gone: it has everything.
-        {{"--restart-after-write", "0"}, with({"-p", "PORT"}), 0, "success", "", ""},
+        // The radio's own word. A stray ACK taken for a lost block: only the radio's restart text
+        // tells, and a radio that hangs after the end block never reads the write command.
+        {{"--dup-ack", "4", "--lose-block", "5"},
+         with({"-p", "PORT", "--confirm", "upgrade OK"}),
+         8,
+         "not_confirmed",
+         "confirm",
+         "image 1 incomplete (4096 of 5000 bytes)",
+         {{"confirmed", false}}},
+        {{"--freeze-after-eob"},
+         with({"-p", "PORT", "--confirm", "upgrade OK", "--confirm-wait", "2", "--fast"}),
+         8,
+         "not_confirmed",
+         "confirm",
+         "the radio said nothing"},
+        {{"--seed", "7"},
+         with({"-p", "PORT", "--confirm", "upgrade OK", "--radio-id", "S/N (KD7X-[0-9]+)"}),
+         0,
+         "success",
+         "",
+         "confirmed by the radio",
+         {{"confirmed", true}, {"radio_id", "KD7X-007001"}}},
+        {{"--banner-serial", "KD7X-999999"},
+         with({"-p", "PORT", "--confirm", "upgrade OK", "--radio-id", "S/N (KD7X-[0-9]+)"}),
+         8,
+         "not_confirmed",
+         "confirm",
+         "another radio answered (KD7X-999999, not KD7X-001001)"},
+        // Without a pattern: as before, and the radio's texts are reported all the same.
+        {{"--seed", "1"}, with({"-p", "PORT"}), 0, "success", "", "", {{"confirmed", nullptr}, {"radio_id", nullptr}}},
+        // A lost NAK to the first EOT: the radio took the next EOT for the second.
+        {{"--lose-eot-nak"}, with({"-p", "PORT"}), 0, "success", "", "", {{"resends", 1}}},
+        // A radio that restarts as it takes the write command, its port gone and back: its word tells.
+        {{"--restart-after-write", "0"},
+         with({"-p", "PORT", "--confirm", "upgrade OK"}),
+         0,
+         "success",
+         "",
+         "",
+         {{"confirmed", true}, {"closed_after_write", true}}},
+        {{},
+         with({"-p", "X", "--confirm", "(unclosed"}),
+         64,
+         "usage_error",
+         "",
+         "--confirm (unclosed is not a regular"},
+        {{}, with({"-p", "X", "--radio-id", "(a)\\1"}), 64, "usage_error", "", "back-references are not supported"},
+        {{}, with({"-p", "X", "--confirm-wait", "0"}), 64, "usage_error", "", "--confirm-wait 0 is not a whole number"},
+        {{}, with({"-p", "X", "--once"}), 64, "usage_error", "", "--once goes with --station"},
         // Answers later than the read window are judged in the pause before a resend.
         {{"--answer-delay", "500"}, slow, 0, "success", "", ""},
         // Names in UTF-8 and in no encoding at all are sent as their bytes.
@@ -290,6 +338,16 @@ TEST_F(CliTest, EachExitCodeForTheCaseTheReadmeNames)
             EXPECT_EQ(doc["stage"], c.stage) << name;
         }
         EXPECT_TRUE(Has(p.Err(), c.text)) << name << "\n" << p.Err();
+        for (const auto& [key, value] : c.fields.items())
+            EXPECT_EQ(doc[key], value) << name << ": " << key;
+        if (c.outcome == "not_confirmed")
+        {
+            // Within the wait and a second, after a transfer of two seconds at most.
+            const auto wait = std::find(args.begin(), args.end(), "--confirm-wait");
+            EXPECT_LT(doc.value("duration_s", 99.0), (wait == args.end() ? 10 : std::stoi(*(wait + 1))) + 1 + 2)
+                << name;
+            EXPECT_TRUE(Has(doc.value("detail", "") + doc.value("message", ""), c.text)) << name;
+        }
         if (!m_radios.empty())
             StopRadio(m_radios.back());
     }
@@ -647,6 +705,59 @@ TEST_F(CliTest, StationKilledLeavesWholeLinesAndStopsInTwoSteps)
     ASSERT_TRUE(std::getline(lines, line));
     EXPECT_EQ(Json::parse(line)["outcome"], "cancelled");
     EXPECT_FALSE(std::getline(lines, line));
+}
+
+// Radios told apart by the serial number in their menu: the next radio put on while the last one
+// settles is flashed at once, and with --once a radio that succeeded before is not flashed again.
+TEST_F(CliTest, StationKnowsEachRadioByItsId)
+{
+    Image("app.bin", 3000, 3);
+    const std::string record = m_dir.File("radios.jsonl");
+    const std::vector<std::string> station{"--station",  "--settle", "3",          "--record",          record,
+                                           "-a",         "app.bin",  "--radio-id", "S/N (KD7X-[0-9]+)", "--confirm",
+                                           "upgrade OK", "--json"};
+    const auto with = [&station](std::vector<std::string> more) {
+        more.insert(more.begin(), station.begin(), station.end());
+        return more;
+    };
+    // The second radio shows its menu a third of a second after the first left: in its settle time.
+    const std::string bench = StartRadio({"--radios", "2", "--gap", "300"});
+    Process both;
+    both.Start(Update(with({"-p", bench, "--count", "2"})), m_dir, "both", {}, m_dir.Path().string());
+    const bool second = WaitUntil([&] { return Has(ReadText(record), "KD7X-001002"); });
+    if (!second)
+        kill(both.pid, SIGKILL);
+    EXPECT_EQ(both.Wait(), 0) << both.Err();
+    ASSERT_TRUE(second) << "the second radio waits at its menu\n" << both.Err();
+
+    // The first radio again, on another port.
+    const std::string again = StartRadio({"--serial", "KD7X-001001"});
+    Process once;
+    once.Start(Update(with({"-p", again, "--once"})), m_dir, "once", {}, m_dir.Path().string());
+    ASSERT_TRUE(WaitUntil([&] { return Has(ReadText(record), "already_flashed"); })) << once.Err();
+    kill(once.pid, SIGINT);
+    EXPECT_EQ(once.Wait(), 0) << "not flashed again is no failure\n" << once.Err();
+    EXPECT_TRUE(Has(once.Err(), "KD7X-001001 was flashed at ")) << once.Err();
+    EXPECT_TRUE(Has(once.Err(), "1 already flashed")) << once.Err();
+
+    std::istringstream lines(ReadText(record));
+    std::vector<Json> radios;
+    for (std::string line; std::getline(lines, line);)
+        radios.push_back(Json::parse(line));
+    ASSERT_EQ(radios.size(), 3u);
+    const std::vector<std::tuple<std::string, std::string, bool>> expected{
+        {"success", "KD7X-001001", false}, {"success", "KD7X-001002", false}, {"already_flashed", "KD7X-001001", true}};
+    for (std::size_t i = 0; i < radios.size(); ++i)
+    {
+        EXPECT_EQ(radios[i]["outcome"], std::get<0>(expected[i])) << i;
+        EXPECT_EQ(radios[i]["radio_id"], std::get<1>(expected[i])) << i;
+        EXPECT_EQ(radios[i]["repeat"], std::get<2>(expected[i])) << i;
+        EXPECT_EQ(radios[i]["confirmed"], i < 2 ? Json(true) : Json(nullptr)) << i;
+    }
+    EXPECT_TRUE(Has(radios[0]["menu_text"], "S/N KD7X-001001"));
+    EXPECT_TRUE(Has(radios[1]["after_write_text"], "upgrade OK"));
+    EXPECT_EQ(ReadBytes(m_dir.File("received0/2/app.bin")), ReadBytes(m_dir.File("app.bin")));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("received1/app.bin"))) << "flashed again";
 }
 
 TEST_F(CliTest, ReportOverARecordAndWhatItRefuses)
