@@ -182,6 +182,19 @@ int WaitTip(const Args& args)
     return seen ? PrintText(Tip(), 1002) : kNotFound;
 }
 
+// A close request the dialog must have handled before the step returns: one that opens a box (or
+// hangs) is not handled within the time given.
+int SendClose(const Args& args)
+{
+    DWORD_PTR result = 0;
+    if (MainWindow() == nullptr)
+        return kNotFound;
+    return SendMessageTimeoutW(MainWindow(), WM_CLOSE, 0, 0, SMTO_NORMAL, static_cast<UINT>(Number(args[0])),
+                               &result) != 0
+               ? kDone
+               : kNotFound;
+}
+
 int Rect(const Args& args)
 {
     // The screenshot itself is taken from the X side, by the script.
@@ -237,6 +250,7 @@ const Step kSteps[] = {
     {"wait-gone", "MS", 1,
      [](const Args& a) { return WaitFor([] { return MainWindow() == nullptr; }, Number(a[0])) ? kDone : kNotFound; }},
     {"close-main", "", 0, [](const Args&) { return PostMessageW(MainWindow(), WM_CLOSE, 0, 0) ? kDone : kNotFound; }},
+    {"send-close", "MS", 1, SendClose},
     {"click-update", "", 0,
      [](const Args&) { return PostMessageW(GetDlgItem(MainWindow(), 1001), BM_CLICK, 0, 0) ? kDone : kNotFound; }},
     {"wait-tip", "TEXT MS", 2, WaitTip},
@@ -249,6 +263,14 @@ const Step kSteps[] = {
          if (a[0] != "yes" && a[0] != "no")
              throw BadArguments{};
          return ClickAway(Box(), a[0] == "yes" ? IDYES : IDNO);
+     }},
+    {"count-boxes", "", 0,
+     [](const Args&) {
+         HWND main = MainWindow();
+         if (main == nullptr)
+             return kNotFound;
+         std::printf("%zu\n", Dialogs(main, kBoxText).size());
+         return kDone;
      }},
     {"wait-any-box", "MS", 1,
      [](const Args& a) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # KD7XUpdateTool.exe end to end under Wine and Xvfb, against the radio on COM8 (with-radio.sh):
 # a successful upgrade, a run cancelled while writing, a third run on the released port closed
-# during the run (No goes on), a fourth stopped by Yes, and a start without a log file.
+# during the run (one question however often the close is asked, No goes on), a fourth stopped by
+# Yes, and a start without a log file.
 # Screenshots of the main dialog, the tip window and the outcome box go to SHOTS.
 # usage: dialog-e2e.sh KD7XUpdateTool.exe gui_driver.exe SHOTS
 set -euo pipefail
@@ -124,6 +125,9 @@ text=$(drive wait-box 30000) || fail "no question when closing during a run"
 echo "question: $text"
 [[ "$text" == "An upgrade is in progress. Stop it? The radio will need a new upgrade."* ]] || fail "question: $text"
 shot box "$shots/stop-question.png"
+# A second close while the question is open is answered by that question, not by a second one.
+drive send-close 10000 || fail "a second close request while the question is open was not handled at once"
+[ "$(drive count-boxes)" = 1 ] || fail "a second close request stacked another question"
 drive answer-box no || fail "the question did not close after No"
 text=$(drive wait-box 180000) || fail "no outcome box after No"
 [[ "$text" == "The host writes successfully"* ]] || fail "run after No: $text"
