@@ -269,11 +269,16 @@ void CKd7YmodemUpdateDlg::OnCancel()
     if (m_running)
     {
         // Stopping leaves the radio half-written: the operator decides, and sees the outcome
-        // before the window closes once the port is released.
-        if (!m_closeRequested &&
+        // before the window closes once the port is released. The question's own message loop
+        // brings further close requests here: the open question answers them.
+        if (m_closeRequested || m_askingToStop)
+            return;
+        m_askingToStop = true;
+        const int answer =
             MessageBoxW(m_hWnd, L"An upgrade is in progress. Stop it? The radio will need a new upgrade.",
-                        theApp.m_strModuleName.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES)
-            m_closeRequested = true;
+                        theApp.m_strModuleName.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+        m_askingToStop = false;
+        m_closeRequested = answer == IDYES;
         return;
     }
     EndDialog(IDCANCEL);

@@ -55,4 +55,5 @@ private:
     std::unique_ptr<CProcTip2Dlg> m_tip;
     bool m_running = false;
     bool m_closeRequested = false;
+    bool m_askingToStop = false;
 };

@@ -1,22 +1,61 @@
 // Drives KD7XUpdateTool.exe from outside, as an operator would: waits for its windows, presses
-// buttons, reads the outcome box, takes screenshots. One step per invocation; exit code 0 when
-// the step succeeded.
-//   gui_driver wait-main MS | click-update | wait-box MS (prints its text) | close-box | answer-box yes|no
-//   gui_driver wait-tip TEXT MS | click-cancel | rect main|tip|box|about (prints WxH+X+Y for a screenshot)
-//   gui_driver open-about MS (prints its text) | close-about | close-main | wait-gone MS
-//   gui_driver wait-any-box MS (a box with no owner; prints its text) | close-any-box
-//   gui_driver visible ID (prints 1 or 0) | focus (prints the focused control's id) | press-enter
+// buttons, reads their texts. One step per invocation; without one it lists the steps.
+// Exit codes are the driver's own findings, so that a caller can tell them from a Wine that failed
+// to start the driver (any other code: 1 most often, or a crash's):
+//   0   done
+//   10  not found: the window or control is not there, or did not come (or answer) in the time given
+//   11  still there: a window clicked away did not go within 20 seconds
+//   12  refused: the system did not take the input or the query
+//   64  no such step, or bad arguments
+// Steps that click a box away return once it has gone, so the next step never finds it.
 #include <windows.h>
 
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace
 {
+const int kDone = 0;
+const int kNotFound = 10;
+const int kStillThere = 11;
+const int kRefused = 12;
+const int kUsage = 64;
+
 const wchar_t* const kMainCaption = L"KD7X host upgrade tool";
+const int kGoneMs = 20000;
+// The message box's text control.
+const int kBoxText = 0xFFFF;
+
+using Args = std::vector<std::string>;
+struct BadArguments
+{
+};
+
+int Number(const std::string& text)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 3600000)
+        throw BadArguments{};
+    return static_cast<int>(value);
+}
+
+std::wstring Wide(const std::string& text)
+{
+    wchar_t wide[1024] = {};
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide, 1023);
+    return wide;
+}
+
+void Print(const std::wstring& text)
+{
+    char narrow[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow, sizeof narrow - 1, nullptr, nullptr);
+    std::printf("%s\n", narrow);
+}
 
 HWND MainWindow() { return FindWindowW(L"#32770", kMainCaption); }
 HWND AboutWindow() { return FindWindowW(L"#32770", L"About KD7XUpdateTool"); }
@@ -25,35 +64,44 @@ struct Search
 {
     HWND owner;
     int childId;
-    HWND found;
+    std::vector<HWND> found;
 };
 
-// A visible dialog with the child control: the message box has its text in 0xFFFF, the tip window
+// Visible dialogs with the child control: a message box has its text in kBoxText, the tip window
 // 1002. With no owner asked for, any owner will do.
-BOOL CALLBACK FindDialog(HWND hwnd, LPARAM lParam)
+BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM lParam)
 {
     auto* search = reinterpret_cast<Search*>(lParam);
     wchar_t cls[16] = {};
     GetClassNameW(hwnd, cls, 16);
     if (IsWindowVisible(hwnd) && std::wstring(cls) == L"#32770" && GetDlgItem(hwnd, search->childId) &&
         (search->owner == nullptr || GetWindow(hwnd, GW_OWNER) == search->owner))
-    {
-        search->found = hwnd;
-        return FALSE;
-    }
+        search->found.push_back(hwnd);
     return TRUE;
 }
 
-HWND Find(HWND owner, int childId)
+std::vector<HWND> Dialogs(HWND owner, int childId)
 {
-    Search search{owner, childId, nullptr};
-    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+    Search search{owner, childId, {}};
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-HWND AnyBox() { return Find(nullptr, 0xFFFF); }
+HWND Owned(int childId)
+{
+    HWND main = MainWindow();
+    const auto found = main != nullptr ? Dialogs(main, childId) : std::vector<HWND>{};
+    return found.empty() ? nullptr : found.front();
+}
 
-HWND Owned(int childId) { return MainWindow() != nullptr ? Find(MainWindow(), childId) : nullptr; }
+HWND Box() { return Owned(kBoxText); }
+HWND Tip() { return Owned(1002); }
+
+HWND AnyBox()
+{
+    const auto found = Dialogs(nullptr, kBoxText);
+    return found.empty() ? nullptr : found.front();
+}
 
 std::wstring Text(HWND hwnd, int id)
 {
@@ -73,6 +121,29 @@ bool WaitFor(const std::function<bool()>& done, int ms)
     return false;
 }
 
+int WaitForWindow(const std::function<HWND()>& find, int ms)
+{
+    return WaitFor([&] { return find() != nullptr && IsWindowVisible(find()); }, ms) ? kDone : kNotFound;
+}
+
+// Posts a click to a button of the window and waits for the window to go (closed or hidden): a
+// posted click lands later, and the next step must not find this window still there.
+int ClickAway(HWND window, int button)
+{
+    HWND control = window != nullptr ? GetDlgItem(window, button) : nullptr;
+    if (control == nullptr || !PostMessageW(control, BM_CLICK, 0, 0))
+        return kNotFound;
+    return WaitFor([window] { return !IsWindow(window) || !IsWindowVisible(window); }, kGoneMs) ? kDone : kStillThere;
+}
+
+int PrintText(HWND window, int id)
+{
+    if (window == nullptr || GetDlgItem(window, id) == nullptr)
+        return kNotFound;
+    Print(Text(window, id));
+    return kDone;
+}
+
 BOOL CALLBACK FirstStaticText(HWND child, LPARAM out)
 {
     wchar_t cls[32] = {};
@@ -86,110 +157,171 @@ BOOL CALLBACK FirstStaticText(HWND child, LPARAM out)
     return TRUE;
 }
 
-void Print(const std::wstring& text)
+int OpenAbout(const Args& args)
 {
-    char narrow[4096] = {};
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow, sizeof narrow - 1, nullptr, nullptr);
-    std::printf("%s\n", narrow);
+    // The system menu's About entry, command 16.
+    if (MainWindow() == nullptr || !PostMessageW(MainWindow(), WM_SYSCOMMAND, 0x10, 0))
+        return kNotFound;
+    if (WaitForWindow(AboutWindow, Number(args[0])) != kDone)
+        return kNotFound;
+    wchar_t text[256] = {};
+    EnumChildWindows(AboutWindow(), FirstStaticText, reinterpret_cast<LPARAM>(text));
+    Print(text);
+    return kDone;
+}
+
+int WaitTip(const Args& args)
+{
+    const std::wstring prefix = Wide(args[0]);
+    const bool seen = WaitFor(
+        [&] {
+            HWND tip = Tip();
+            return tip != nullptr && Text(tip, 1002).rfind(prefix, 0) == 0;
+        },
+        Number(args[1]));
+    return seen ? PrintText(Tip(), 1002) : kNotFound;
+}
+
+// A close request the dialog must have handled before the step returns: one that opens a box (or
+// hangs) is not handled within the time given.
+int SendClose(const Args& args)
+{
+    DWORD_PTR result = 0;
+    if (MainWindow() == nullptr)
+        return kNotFound;
+    return SendMessageTimeoutW(MainWindow(), WM_CLOSE, 0, 0, SMTO_NORMAL, static_cast<UINT>(Number(args[0])),
+                               &result) != 0
+               ? kDone
+               : kNotFound;
+}
+
+int Rect(const Args& args)
+{
+    // The screenshot itself is taken from the X side, by the script.
+    const std::string& which = args[0];
+    HWND hwnd = which == "main" ? MainWindow() : which == "about" ? AboutWindow() : which == "tip" ? Tip() : Box();
+    RECT r;
+    if (hwnd == nullptr || !GetWindowRect(hwnd, &r))
+        return kNotFound;
+    std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    return kDone;
+}
+
+int Focus(const Args&)
+{
+    HWND main = MainWindow();
+    if (main == nullptr)
+        return kNotFound;
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info))
+        return kRefused;
+    // A combo box's focus is on its edit field: report the dialog's own child.
+    HWND control = info.hwndFocus;
+    while (control != nullptr && GetParent(control) != main)
+        control = GetParent(control);
+    std::printf("%d\n", control != nullptr ? GetDlgCtrlID(control) : 0);
+    return kDone;
+}
+
+int PressEnter(const Args&)
+{
+    if (MainWindow() == nullptr)
+        return kNotFound;
+    SetForegroundWindow(MainWindow());
+    INPUT keys[2] = {};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    return SendInput(2, keys, sizeof(INPUT)) == 2 ? kDone : kRefused;
+}
+
+struct Step
+{
+    const char* name;
+    const char* arguments; // as the list shows them, one word each
+    std::size_t count;
+    int (*run)(const Args&);
+};
+
+// A new window gets its steps here; "text" already reads any window's control by its caption.
+const Step kSteps[] = {
+    {"wait-main", "MS", 1, [](const Args& a) { return WaitForWindow(MainWindow, Number(a[0])); }},
+    {"wait-gone", "MS", 1,
+     [](const Args& a) { return WaitFor([] { return MainWindow() == nullptr; }, Number(a[0])) ? kDone : kNotFound; }},
+    {"close-main", "", 0, [](const Args&) { return PostMessageW(MainWindow(), WM_CLOSE, 0, 0) ? kDone : kNotFound; }},
+    {"send-close", "MS", 1, SendClose},
+    {"click-update", "", 0,
+     [](const Args&) { return PostMessageW(GetDlgItem(MainWindow(), 1001), BM_CLICK, 0, 0) ? kDone : kNotFound; }},
+    {"wait-tip", "TEXT MS", 2, WaitTip},
+    {"click-cancel", "", 0, [](const Args&) { return ClickAway(Tip(), IDCANCEL); }},
+    {"wait-box", "MS", 1,
+     [](const Args& a) { return WaitForWindow(Box, Number(a[0])) == kDone ? PrintText(Box(), kBoxText) : kNotFound; }},
+    {"close-box", "", 0, [](const Args&) { return ClickAway(Box(), IDOK); }},
+    {"answer-box", "yes|no", 1,
+     [](const Args& a) {
+         if (a[0] != "yes" && a[0] != "no")
+             throw BadArguments{};
+         return ClickAway(Box(), a[0] == "yes" ? IDYES : IDNO);
+     }},
+    {"count-boxes", "", 0,
+     [](const Args&) {
+         HWND main = MainWindow();
+         if (main == nullptr)
+             return kNotFound;
+         std::printf("%zu\n", Dialogs(main, kBoxText).size());
+         return kDone;
+     }},
+    {"wait-any-box", "MS", 1,
+     [](const Args& a) {
+         return WaitForWindow(AnyBox, Number(a[0])) == kDone ? PrintText(AnyBox(), kBoxText) : kNotFound;
+     }},
+    {"close-any-box", "", 0, [](const Args&) { return ClickAway(AnyBox(), IDOK); }},
+    {"open-about", "MS", 1, OpenAbout},
+    {"close-about", "", 0, [](const Args&) { return ClickAway(AboutWindow(), IDOK); }},
+    {"text", "CAPTION ID", 2,
+     [](const Args& a) { return PrintText(FindWindowW(nullptr, Wide(a[0]).c_str()), Number(a[1])); }},
+    {"visible", "ID", 1,
+     [](const Args& a) {
+         HWND main = MainWindow();
+         if (main == nullptr)
+             return kNotFound;
+         std::printf("%d\n", IsWindowVisible(GetDlgItem(main, Number(a[0]))) ? 1 : 0);
+         return kDone;
+     }},
+    {"focus", "", 0, Focus},
+    {"press-enter", "", 0, PressEnter},
+    {"rect", "main|tip|box|about", 1, Rect},
+};
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: gui_driver STEP [ARGUMENTS]; the steps:\n");
+    for (const Step& step : kSteps)
+        std::fprintf(stderr, "  %s %s\n", step.name, step.arguments);
+    return kUsage;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2)
-        return 64;
-    const std::string step = argv[1];
-    const int ms = argc > 2 ? std::atoi(argv[argc - 1]) : 0;
-    if (step == "wait-main")
-        return WaitFor([] { return MainWindow() != nullptr && IsWindowVisible(MainWindow()); }, ms) ? 0 : 1;
-    if (step == "click-update")
-        return PostMessageW(GetDlgItem(MainWindow(), 1001), BM_CLICK, 0, 0) ? 0 : 1;
-    if (step == "wait-box" || step == "wait-any-box")
+        return Usage();
+    const Args args(argv + 2, argv + argc);
+    for (const Step& step : kSteps)
     {
-        const auto box = [&step] { return step == "wait-box" ? Owned(0xFFFF) : AnyBox(); };
-        if (!WaitFor([&] { return box() != nullptr; }, ms))
-            return 1;
-        Print(Text(box(), 0xFFFF));
-        return 0;
+        if (argv[1] != std::string(step.name))
+            continue;
+        if (args.size() != step.count)
+            return Usage();
+        try
+        {
+            return step.run(args);
+        }
+        catch (const BadArguments&)
+        {
+            return Usage();
+        }
     }
-    if (step == "close-box" || step == "close-any-box")
-        return PostMessageW(GetDlgItem(step == "close-box" ? Owned(0xFFFF) : AnyBox(), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
-    if (step == "wait-tip" && argc > 3)
-    {
-        wchar_t prefix[256] = {};
-        MultiByteToWideChar(CP_UTF8, 0, argv[2], -1, prefix, 256);
-        const bool seen = WaitFor(
-            [&] {
-                HWND tip = Owned(1002);
-                return tip != nullptr && Text(tip, 1002).rfind(prefix, 0) == 0;
-            },
-            ms);
-        if (seen)
-            Print(Text(Owned(1002), 1002));
-        return seen ? 0 : 1;
-    }
-    if (step == "open-about")
-    {
-        // The system menu's About entry, command 16.
-        PostMessageW(MainWindow(), WM_SYSCOMMAND, 0x10, 0);
-        if (!WaitFor([] { return AboutWindow() != nullptr && IsWindowVisible(AboutWindow()); }, ms))
-            return 1;
-        wchar_t text[256] = {};
-        EnumChildWindows(AboutWindow(), FirstStaticText, reinterpret_cast<LPARAM>(text));
-        Print(text);
-        return 0;
-    }
-    if (step == "close-about")
-        return PostMessageW(GetDlgItem(AboutWindow(), IDOK), BM_CLICK, 0, 0) ? 0 : 1;
-    if (step == "close-main")
-        return PostMessageW(MainWindow(), WM_CLOSE, 0, 0) ? 0 : 1;
-    if (step == "wait-gone")
-        return WaitFor([] { return MainWindow() == nullptr; }, ms) ? 0 : 1;
-    if (step == "click-cancel")
-        return PostMessageW(GetDlgItem(Owned(1002), IDCANCEL), BM_CLICK, 0, 0) ? 0 : 1;
-    if (step == "answer-box" && argc > 2)
-        return PostMessageW(GetDlgItem(Owned(0xFFFF), std::string(argv[2]) == "yes" ? IDYES : IDNO), BM_CLICK, 0, 0)
-                   ? 0
-                   : 1;
-    if (step == "rect" && argc > 2)
-    {
-        // The screenshot itself is taken from the X side, by the script.
-        const std::string which = argv[2];
-        HWND hwnd = which == "main"    ? MainWindow()
-                    : which == "about" ? AboutWindow()
-                                       : Owned(which == "tip" ? 1002 : 0xFFFF);
-        RECT r;
-        if (hwnd == nullptr || !GetWindowRect(hwnd, &r))
-            return 1;
-        std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
-        return 0;
-    }
-    if (step == "visible" && argc > 2)
-    {
-        std::printf("%d\n", IsWindowVisible(GetDlgItem(MainWindow(), std::atoi(argv[2]))) ? 1 : 0);
-        return 0;
-    }
-    if (step == "focus")
-    {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        if (!GetGUIThreadInfo(GetWindowThreadProcessId(MainWindow(), nullptr), &info))
-            return 1;
-        // A combo box's focus is on its edit field: report the dialog's own child.
-        HWND control = info.hwndFocus;
-        while (control != nullptr && GetParent(control) != MainWindow())
-            control = GetParent(control);
-        std::printf("%d\n", control != nullptr ? GetDlgCtrlID(control) : 0);
-        return 0;
-    }
-    if (step == "press-enter")
-    {
-        SetForegroundWindow(MainWindow());
-        INPUT keys[2] = {};
-        keys[0].type = keys[1].type = INPUT_KEYBOARD;
-        keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
-        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        return SendInput(2, keys, sizeof(INPUT)) == 2 ? 0 : 1;
-    }
-    return 64;
+    return Usage();
 }

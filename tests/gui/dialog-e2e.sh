@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # KD7XUpdateTool.exe end to end under Wine and Xvfb, against the radio on COM8 (with-radio.sh):
-# a successful upgrade, a run cancelled while writing, and a third run on the released port.
+# a successful upgrade, a run cancelled while writing, a third run on the released port closed
+# during the run (one question however often the close is asked, No goes on), a fourth stopped by
+# Yes, and a start without a log file.
 # Screenshots of the main dialog, the tip window and the outcome box go to SHOTS.
 # usage: dialog-e2e.sh KD7XUpdateTool.exe gui_driver.exe SHOTS
 set -euo pipefail
@@ -34,7 +36,24 @@ cleanup() {
 }
 trap cleanup EXIT
 
-drive() { "$wine_run" "$driver" "$@" | tr -d '\r'; }
+# A step again when Wine did not start the driver: its exit code is none of the driver's own
+# (GuiDriver.cpp), as happens now and then while another Wine program starts on the machine.
+drive() {
+  local attempt status out
+  for attempt in 1 2 3; do
+    status=0
+    out=$("$wine_run" "$driver" "$@") || status=$?
+    case $status in
+      0 | 10 | 11 | 12 | 64)
+        [ -z "$out" ] || printf '%s\n' "${out//$'\r'/}"
+        return "$status"
+        ;;
+    esac
+    echo "dialog-e2e: Wine did not run the driver's step '$*' (exit code $status), attempt $attempt of 3" >&2
+    [ "$attempt" -eq 3 ] || sleep 1
+  done
+  return "$status"
+}
 fail() { echo "FAIL: $*"; exit 1; }
 # Screenshots from the X side, of the window's rectangle.
 shot() {
@@ -57,6 +76,8 @@ tool_pid=$!
 drive wait-main 60000 || fail "the main dialog did not open"
 sleep 1
 focus=$(drive focus); [ "$focus" = 1003 ] || fail "the focus is on control $focus at start-up, not on the port"
+port=$(drive text "KD7X host upgrade tool" 1003) || fail "no port field"
+[ "$port" = "COM$KD7X_COM" ] || fail "the port field shows '$port', not the settings' COM$KD7X_COM"
 drive press-enter
 sleep 1
 drive wait-main 1000 || fail "Enter at start-up closed the tool"
@@ -64,7 +85,7 @@ shot main "$shots/main-dialog-start.png" || fail "no screenshot of the main dial
 about=$(drive open-about 10000) || fail "the About box did not open"
 [[ "$about" == "Kd7YmodemUpdate，Version 1.0"* ]] || fail "About box text: $about"
 shot about "$shots/about-box.png"
-drive close-about
+drive close-about || fail "the About box did not close"
 sleep 1
 
 # 1. A whole upgrade.
@@ -75,7 +96,7 @@ text=$(drive wait-box 180000) || fail "no outcome box"
 echo "outcome: $text"
 [[ "$text" == "The host writes successfully"* ]] || fail "first run: $text"
 shot box "$shots/outcome-box.png"
-drive close-box
+drive close-box || fail "the outcome box did not close"
 sleep 1
 shot main "$shots/main-dialog.png"
 cmp "$work/radio-app.bin" "$KD7X_RECEIVED_UNIX/radio-app.bin" || fail "the application image differs"
@@ -89,11 +110,11 @@ done
 sleep 1
 drive click-update
 drive wait-tip "writing data" 60000 || fail "no tip window in the second run"
-drive click-cancel
+drive click-cancel || fail "the tip window stayed after Cancel"
 text=$(drive wait-box 60000) || fail "no outcome box after Cancel"
 echo "outcome: $text"
 [[ "$text" == "unable to write to host"* ]] || fail "cancelled run: $text"
-drive close-box
+drive close-box || fail "the outcome box of the cancelled run did not close"
 
 # 3. Closing the window while it writes asks first; No goes on, on the released port.
 sleep 1
@@ -104,10 +125,13 @@ text=$(drive wait-box 30000) || fail "no question when closing during a run"
 echo "question: $text"
 [[ "$text" == "An upgrade is in progress. Stop it? The radio will need a new upgrade."* ]] || fail "question: $text"
 shot box "$shots/stop-question.png"
-drive answer-box no
+# A second close while the question is open is answered by that question, not by a second one.
+drive send-close 10000 || fail "a second close request while the question is open was not handled at once"
+[ "$(drive count-boxes)" = 1 ] || fail "a second close request stacked another question"
+drive answer-box no || fail "the question did not close after No"
 text=$(drive wait-box 180000) || fail "no outcome box after No"
 [[ "$text" == "The host writes successfully"* ]] || fail "run after No: $text"
-drive close-box
+drive close-box || fail "the outcome box after No did not close"
 
 # 4. Yes stops the run, shows its outcome, then the tool ends.
 sleep 1
@@ -115,11 +139,11 @@ drive click-update
 drive wait-tip "writing data" 60000 || fail "no tip window in the fourth run"
 drive close-main
 drive wait-box 30000 >/dev/null || fail "no question in the fourth run"
-drive answer-box yes
+drive answer-box yes || fail "the question did not close after Yes"
 text=$(drive wait-box 60000) || fail "no outcome box after Yes"
 echo "outcome: $text"
 [[ "$text" == "unable to write to host"* ]] || fail "stopped run: $text"
-drive close-box
+drive close-box || fail "the outcome box of the stopped run did not close"
 drive wait-gone 60000 || fail "the window did not close after the stopped run"
 wait "$tool_pid" || true
 
@@ -132,7 +156,7 @@ tool_pid=$!
 text=$(drive wait-any-box 60000) || fail "no box about the log file"
 echo "log box: $text"
 [[ "$text" == *"KD7XUpdateTool.log"*"cannot be created"* ]] || fail "log box: $text"
-drive close-any-box
+drive close-any-box || fail "the box about the log file did not close"
 drive wait-main 60000 || fail "the main dialog did not open without a log"
 for id in 1008 1000 1009 1007 1002 1010; do
   [ "$(drive visible $id)" = 0 ] || fail "control $id of an empty image row is visible"
