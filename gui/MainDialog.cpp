@@ -177,6 +177,12 @@ void CKd7YmodemUpdateDlg::OnBnClickedUpdate()
     request.rcdbPath = GetItemText(IDC_RCDB_BIN_FILE);
     request.portSetting = WideToNarrow(StripComLetters(m_strPort));
     request.device = L"\\\\.\\COM" + std::to_wstring(PortNumberOf(m_strPort));
+    // The radio's own word, only when the settings file asks for it; a key that cannot be used is
+    // said in the trace and left out.
+    std::vector<std::string> warnings;
+    request.patterns = ReadRadioPatterns(warnings);
+    for (const auto& warning : warnings)
+        OnTraceText(std::vector<char>(warning.begin(), warning.end()));
     m_tip = std::make_unique<CProcTip2Dlg>();
     RunUpgrade(request, *this, [] { return std::make_shared<CpsSerialPort>(); });
     m_tip.reset();
@@ -233,10 +239,16 @@ void CKd7YmodemUpdateDlg::ShowOutcome(const UpgradeResult& result)
     case UpgradeOutcome::ImageUnreadable: icon = MB_ICONWARNING; break;
     case UpgradeOutcome::HostNotResponding:
     case UpgradeOutcome::UnableToWrite:
-    case UpgradeOutcome::SerialError: break;
+    case UpgradeOutcome::SerialError:
+    case UpgradeOutcome::NotConfirmed:
+    case UpgradeOutcome::AlreadyFlashed: break;
     case UpgradeOutcome::ModeNotSeen: return;
     }
-    MessageBoxW(m_hWnd, result.message.c_str(), theApp.m_strModuleName.c_str(), MB_OK | icon);
+    // What the radio said instead of its confirmation is the operator's lead.
+    const std::wstring text = result.outcome == UpgradeOutcome::NotConfirmed && !result.detail.empty()
+                                  ? result.message + L"\r\n\r\n" + result.detail
+                                  : result.message;
+    MessageBoxW(m_hWnd, text.c_str(), theApp.m_strModuleName.c_str(), MB_OK | icon);
 }
 
 void CKd7YmodemUpdateDlg::OnSysCommand(UINT id, LPARAM)

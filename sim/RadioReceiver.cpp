@@ -96,7 +96,7 @@ bool CRadioReceiver::TakeFrame(std::size_t& used, std::vector<RadioAnswer>& out)
     if (m_state == State::Menu)
     {
         // The end block again, its ACK lost: the batch is over, so the menu is shown again.
-        if (first == Y::SOH && !m_images.empty() && !m_writeSeen)
+        if (first == Y::SOH && m_batchEnded)
         {
             if (available < kSmallFrame)
                 return false;
@@ -185,6 +185,7 @@ bool CRadioReceiver::TakeFrame(std::size_t& used, std::vector<RadioAnswer>& out)
 
 void CRadioReceiver::HandleMenuByte(char b, std::vector<RadioAnswer>& out)
 {
+    m_batchEnded = false;
     if (b == '1' || b == '2')
     {
         m_current = ReceivedImage{};
@@ -197,7 +198,7 @@ void CRadioReceiver::HandleMenuByte(char b, std::vector<RadioAnswer>& out)
     }
     else if (b == Y::HOST_WRITE)
     {
-        m_writeSeen = true;
+        ++m_writeCommands;
         Answer(out, {'O', 'K', '\r', '\n'});
     }
     else
@@ -376,6 +377,7 @@ void CRadioReceiver::FinishImage()
         }
     }
     image.complete = true;
+    m_batchEnded = true;
     m_images.push_back(image);
     m_current = ReceivedImage{};
     m_state = State::Menu;

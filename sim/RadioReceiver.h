@@ -70,7 +70,9 @@ public:
     long Resends() const { return m_resends; }
     long AnswersSent() const { return m_answers; }
     long DataBlocks() const { return m_dataBlocks; }
-    bool WriteCommandSeen() const { return m_writeSeen; }
+    bool WriteCommandSeen() const { return m_writeCommands > 0; }
+    // A radio kept on the line (--stay) may be upgraded again and again.
+    long WriteCommands() const { return m_writeCommands; }
     bool Vanished() const { return m_vanished; }
     bool Silent() const { return m_silent; }
     // Frozen after an end-of-batch block: it takes no byte more.
@@ -115,10 +117,11 @@ private:
     long m_resends = 0;
     long m_answers = 0;
     long m_dataBlocks = 0;
-    bool m_writeSeen = false;
+    long m_writeCommands = 0;
     bool m_vanished = false;
     bool m_silent = false;
     bool m_frozen = false;
+    bool m_batchEnded = false; // an image has just ended: a repeated end block is no stray byte
     bool m_blockLost = false;  // --lose-block has struck
     bool m_eotNakLost = false; // --lose-eot-nak has struck
 };

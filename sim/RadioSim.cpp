@@ -311,6 +311,7 @@ void CRadioSim::Run()
                 WriteText(RestartText(index));
         }
         const bool wrote = radio.WriteCommandSeen();
+        const long writes = radio.WriteCommands();
         if (series && talked &&
             (wrote ? saidAt != never && now - std::max(saidAt, lastByteAt) >= kLinger : now - lastByteAt >= kGiveUp))
         {
@@ -337,7 +338,7 @@ void CRadioSim::Run()
         const auto answers = radio.Feed(buffer.data(), static_cast<std::size_t>(got));
         if (radio.Images().size() > imagesBefore)
             SaveImage(m_radios.size(), radio.Images().back(), nullptr);
-        if (!wrote && radio.WriteCommandSeen())
+        if (radio.WriteCommands() > writes)
         {
             if (m_options.restartAfterWriteMs >= 0)
                 unplugAt = now + Ms(m_options.restartAfterWriteMs);

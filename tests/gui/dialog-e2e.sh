@@ -88,7 +88,8 @@ shot about "$shots/about-box.png"
 drive close-about || fail "the About box did not close"
 sleep 1
 
-# 1. A whole upgrade.
+# 1. A whole upgrade, confirmed by the radio's restart text, which the trace shows.
+printf 'ConfirmPattern=upgrade OK\r\nRadioIdPattern=S/N (KD7X-[0-9]+)\r\n' >>"$work/KD7XUpdateTool.ini"
 drive click-update
 drive wait-tip "writing data" 60000 || fail "no tip window while writing"
 shot tip "$shots/tip-window.png"
@@ -98,6 +99,9 @@ echo "outcome: $text"
 shot box "$shots/outcome-box.png"
 drive close-box || fail "the outcome box did not close"
 sleep 1
+trace=$(drive text "KD7X host upgrade tool" 1006) || fail "no trace"
+[[ "$trace" == *"KD7X restarting"* && "$trace" == *"upgrade OK"* ]] ||
+  fail "the trace lacks the radio's restart text: $trace"
 shot main "$shots/main-dialog.png"
 cmp "$work/radio-app.bin" "$KD7X_RECEIVED_UNIX/radio-app.bin" || fail "the application image differs"
 cmp "$work/radio-rcdb.bin" "$KD7X_RECEIVED_UNIX/radio-rcdb.bin" || fail "the RCDB image differs"
@@ -116,7 +120,10 @@ echo "outcome: $text"
 [[ "$text" == "unable to write to host"* ]] || fail "cancelled run: $text"
 drive close-box || fail "the outcome box of the cancelled run did not close"
 
-# 3. Closing the window while it writes asks first; No goes on, on the released port.
+# 3. Closing the window while it writes asks first; No goes on, on the released port. The radio
+#    never says what the settings file waits for: written, not confirmed.
+sed -i 's/^ConfirmPattern=.*/ConfirmPattern=never said\r/' "$work/KD7XUpdateTool.ini"
+printf 'ConfirmWait=1\r\n' >>"$work/KD7XUpdateTool.ini"
 sleep 1
 drive click-update
 drive wait-tip "writing data 1" 60000 || fail "no tip window in the third run"
@@ -130,7 +137,9 @@ drive send-close 10000 || fail "a second close request while the question is ope
 [ "$(drive count-boxes)" = 1 ] || fail "a second close request stacked another question"
 drive answer-box no || fail "the question did not close after No"
 text=$(drive wait-box 180000) || fail "no outcome box after No"
-[[ "$text" == "The host writes successfully"* ]] || fail "run after No: $text"
+echo "outcome: $text"
+[[ "$text" == "written, not confirmed by the radio"*"never said"* ]] || fail "run after No: $text"
+shot box "$shots/not-confirmed-box.png"
 drive close-box || fail "the outcome box after No did not close"
 
 # 4. Yes stops the run, shows its outcome, then the tool ends.
