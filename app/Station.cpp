@@ -596,9 +596,14 @@ void CStationRun::Watch()
         auto more = m_options.watcher->List();
         ports.insert(ports.end(), more.begin(), more.end());
     }
+    // Named ports first: a device that is also named is not a port of its own under another name.
     std::map<std::string, const WatchedPort*> seen;
+    std::set<std::string> devices;
     for (const auto& port : ports)
-        seen.emplace(port.key, &port);
+    {
+        if (devices.insert(DeviceIdentity(port.device)).second)
+            seen.emplace(port.key, &port);
+    }
     for (auto it = m_workers.begin(); it != m_workers.end();)
     {
         const auto found = seen.find(it->first);

@@ -18,6 +18,9 @@
 
 namespace
 {
+const char* const kSimulatedConfirm = "upgrade OK";
+const char* const kSimulatedRadioId = "S/N (KD7X-[0-9]+)";
+
 // Small sample images keep a demonstration within a minute at the default pauses.
 std::wstring WriteSample(const std::filesystem::path& folder, const char* name, std::size_t size, unsigned seed)
 {
@@ -98,6 +101,11 @@ int SetUpFlash(CliOptions& options, FlashSetUp& setUp)
                           std::string(flag) + " " + *text + " is not a regular expression: " + why);
         *kept = *text;
     }
+    // The simulated radios say what a real one says: their word is asked for unless told otherwise.
+    if (options.simulate && !base.patterns.confirm)
+        base.patterns.confirmText = kSimulatedConfirm, CompilePattern(kSimulatedConfirm, base.patterns.confirm);
+    if (options.simulate && !base.patterns.radioId)
+        base.patterns.radioIdText = kSimulatedRadioId, CompilePattern(kSimulatedRadioId, base.patterns.radioId);
     if (options.confirmWaitSeconds > 0)
         base.patterns.confirmWaitMs = static_cast<DWORD>(options.confirmWaitSeconds * 1000);
     if (options.confirmWaitSeconds > 0 && !base.patterns.confirm)
@@ -147,13 +155,6 @@ int RefuseSimulation(const CliOptions& options, const std::string& error)
     const bool unsupported = error.rfind("--simulate", 0) == 0;
     return Refuse(options, unsupported ? kExitUsage : kExitSerialError, unsupported ? "usage_error" : "serial_error",
                   error);
-}
-
-std::wstring DeviceIdentity(const std::wstring& device)
-{
-    std::error_code ec;
-    const auto canonical = std::filesystem::weakly_canonical(PathFromWide(device), ec);
-    return ec ? device : PathToWide(canonical);
 }
 
 std::string PrefixLines(const std::string& prefix, std::string text)

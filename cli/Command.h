@@ -58,8 +58,6 @@ void Note(const CliOptions& options, const std::string& text);
 void Warn(CliOptions& options, const std::string& text);
 // Simulated radios that could not start: a usage error where there are none, else a serial error.
 int RefuseSimulation(const CliOptions& options, const std::string& error);
-// The device behind a port's name, so one device named two ways is taken once.
-std::wstring DeviceIdentity(const std::wstring& device);
 // Every line of text with prefix in front.
 std::string PrefixLines(const std::string& prefix, std::string text);
 

@@ -1,5 +1,6 @@
 #include "cli/Flash.h"
 
+#include "app/RadioText.h"
 #include "cli/CliPlatform.h"
 #include "cli/RadioView.h"
 #include "platform/Text.h"
@@ -38,6 +39,10 @@ void LogEnd(const RadioJob& job, const RadioReport& report)
     text += std::string(" after ") + seconds + ", " + std::to_string(r.resends) + " resend(s): " + OutcomeLine(report);
     if (r.lineClosedAfterWrite)
         text += " (the radio closed its line after the write command)";
+    if (r.radioId)
+        text += "; radio " + EscapeRadioText(*r.radioId);
+    if (r.confirmed)
+        text += *r.confirmed ? "; confirmed by the radio" : "; not confirmed by the radio";
     log->log(spdlog::source_loc{__FILE__, __LINE__, "LogEnd"}, spdlog::level::info, "{}", text);
     log->flush();
 }

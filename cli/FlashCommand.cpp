@@ -5,6 +5,7 @@
 #include "cli/Flash.h"
 #include "cli/Report.h"
 #include "platform/Text.h"
+#include "serial/PortWatcher.h"
 
 #include <spdlog/spdlog.h>
 
@@ -96,7 +97,7 @@ int FlashCommand(CliOptions& options)
         std::vector<std::string> listing;
         if (!ExpandAuto(options.ports, options.all, error, listing))
             return Refuse(options, kExitSerialError, "serial_error", error, listing);
-        std::set<std::wstring> devices;
+        std::set<std::string> devices;
         for (const auto& port : options.ports)
         {
             const PortChoice choice = ResolvePort(port);

@@ -1,6 +1,7 @@
 #include "cli/RadioView.h"
 
 #include "app/ProgressText.h"
+#include "app/RadioText.h"
 #include "app/UpgradeRun.h"
 #include "platform/Text.h"
 
@@ -112,6 +113,13 @@ void CRadioView::OnImageStart(int image, const std::wstring& path, int frames, s
 }
 
 bool CRadioView::OnWriteProgress(int, int) { return m_cancel.load(); }
+
+std::wstring CRadioView::OnRadioSeen(const UpgradeResult& result)
+{
+    if (result.radioId)
+        m_console.Line(m_radio, "radio " + EscapeRadioText(*result.radioId));
+    return {};
+}
 
 void CRadioView::OnAttemptFailed(UpgradeStage stage, int block, AttemptFailure why, const std::vector<char>& answer,
                                  int left)

@@ -28,6 +28,7 @@ public:
     void OnProgressEnd() override {}
     void ShowOutcome(const UpgradeResult&) override {}
     bool OnWait() override { return m_cancel.load(); }
+    std::wstring OnRadioSeen(const UpgradeResult& result) override;
     void OnAttemptFailed(UpgradeStage stage, int block, AttemptFailure why, const std::vector<char>& answer,
                          int left) override;
 

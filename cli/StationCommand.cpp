@@ -5,6 +5,7 @@
 #include "cli/StationView.h"
 #include "config/Logger.h"
 #include "platform/Text.h"
+#include "serial/PortWatcher.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -91,7 +92,7 @@ int StationCommand(CliOptions& options)
     }
     else
     {
-        std::set<std::wstring> devices;
+        std::set<std::string> devices;
         UpgradeRequest saved = setUp.base;
         for (const auto& port : options.ports)
         {

@@ -26,3 +26,7 @@ std::unique_ptr<IPortWatcher> MakeUsbPortWatcher();
 
 // Fills in the by-id name and serial number of a port named by its device, where the system knows them.
 void DescribePort(WatchedPort& port);
+
+// What a port's name stands for, so one device named two ways (a link and its target, COM5 and
+// \\.\COM5) is one port: Linux the device number, Windows the COM name in capitals.
+std::string DeviceIdentity(const std::wstring& device);

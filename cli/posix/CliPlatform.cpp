@@ -244,8 +244,12 @@ FileLocations DefaultFileLocations()
 
 std::unique_ptr<ISimulatedRadios> StartSimulatedRadios(int count, std::string& error)
 {
+    // Each a radio of its own, with its own serial number.
+    std::vector<RadioSimOptions> sims(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < sims.size(); ++i)
+        sims[i].faults.seed = static_cast<unsigned>(i + 1);
     auto radios = std::make_unique<CSimulatedRadios>();
-    if (!radios->Start(std::vector<RadioSimOptions>(static_cast<std::size_t>(count)), error))
+    if (!radios->Start(sims, error))
         return nullptr;
     return radios;
 }

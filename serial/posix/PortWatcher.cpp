@@ -4,6 +4,8 @@
 #include "serial/posix/PortList.h"
 
 #include <filesystem>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace
 {
@@ -44,4 +46,18 @@ void DescribePort(WatchedPort& port)
             port.serial = info.serial;
         }
     }
+}
+
+std::string DeviceIdentity(const std::wstring& device)
+{
+    const std::string path = WideToNarrow(device);
+    struct stat info
+    {
+    };
+    if (::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode))
+        return "device " + std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev));
+    // Not there (yet): its name, with the links that lead to it followed as far as they go.
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : canonical.string();
 }

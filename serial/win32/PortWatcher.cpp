@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwctype>
 
 namespace
 {
@@ -48,3 +49,11 @@ std::unique_ptr<IPortWatcher> MakeUsbPortWatcher() { return std::make_unique<CCo
 
 // Windows names no by-id path, and the registry's port list no serial number.
 void DescribePort(WatchedPort&) {}
+
+std::string DeviceIdentity(const std::wstring& device)
+{
+    std::wstring name = device.rfind(L"\\\\.\\", 0) == 0 ? device.substr(4) : device;
+    for (auto& c : name)
+        c = static_cast<wchar_t>(std::towupper(c));
+    return WideToUtf8(name);
+}

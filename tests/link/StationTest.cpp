@@ -234,6 +234,7 @@ struct Port
     std::vector<BenchRadio> radios;
     std::uint64_t appearsAt = 0; // in the clock's milliseconds from the start
     bool named = false;          // named on the command line, not found by the watcher
+    std::string alias = {};      // also named on the command line under this other name
 };
 
 struct Case
@@ -291,6 +292,7 @@ TEST(Station, RadiosInTurnOnEveryPortEachRecordedOnce)
          {{"success"}, {}}},
         {"the second stop cancels it", {{{stopTwice}}}, {{"cancelled"}}},
         {"the count ends the station", {{{Good(), Good(), Good()}}}, {{"success", "success"}}, 2},
+        {"one device named twice is one port", {{{Good(), Good()}, 0, false, "alias/0"}}, {{"success", "success"}}},
     };
     for (const Case& c : cases)
     {
@@ -310,6 +312,8 @@ TEST(Station, RadiosInTurnOnEveryPortEachRecordedOnce)
                 std::make_shared<CBenchDevice>(c.ports[i].radios, clock, stops, clock.NowMs() + c.ports[i].appearsAt);
             if (c.ports[i].named)
                 options.named.push_back({WideToUtf8(name), name, {}, {}});
+            if (!c.ports[i].alias.empty())
+                options.named.push_back({c.ports[i].alias, name, {}, {}});
             // Without a count the station ends when every radio of the bench has had its turn.
             options.radioLimit += c.count == 0 ? static_cast<int>(c.ports[i].radios.size()) : 0;
         }

@@ -55,11 +55,14 @@ run --station --port COM$KD7X_COM_SECOND --count 1 --settle 1 --app "$(winpath "
 grep -q '"outcome":"success"' "$work/設定/radios.jsonl" || fail "station: no success recorded"
 tr -d '\r' <"$work/out" | cmp -s - "$work/設定/radios.jsonl" || fail "station: stdout is not the record"
 
-# A radio that restarts as the write command reaches it takes its port along: still a success.
+# A radio that restarts as the write command reaches it takes its port along and comes back with
+# its restart text: the port is opened again and the radio's word confirms the upgrade.
 status=0
-run --port COM$KD7X_COM_RESTART --app "$(winpath "$work/rc.bin")" "${files[@]}" --fast --json >"$work/out" 2>"$work/err" ||
-  status=$?
-[ "$status" -eq 0 ] || fail "a radio restarting on the write command: exit code $status"
+run --port COM$KD7X_COM_RESTART --app "$(winpath "$work/rc.bin")" "${files[@]}" --fast --json \
+  --confirm "upgrade OK" --radio-id "S/N (KD7X-[0-9]+)" >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 0 ] || fail "a radio restarting on the write command: exit code $status: $(cat "$work/err")"
+grep -q '"confirmed": *true' "$work/out" || fail "the restarting radio's word is not seen"
+grep -q '"radio_id": *"KD7X-' "$work/out" || fail "the restarting radio's ID is not seen"
 cmp "$work/rc.bin" "$KD7X_RECEIVED12_UNIX/rc.bin" || fail "the restarting radio's image differs"
 grep -q '"closed_after_write": *true' "$work/out" || fail "the closed line is not noted"
 

@@ -4,7 +4,8 @@
 #   COM9  a radio that vanishes after two data blocks
 #   COM10 a second well-behaved radio, images kept in $KD7X_RECEIVED10_UNIX
 #   COM11 a radio that never shows its menu
-#   COM12 a radio that restarts, taking its port, the moment the write command reaches it
+#   COM12 a radio that restarts, taking its port, the moment the write command reaches it, and
+#         comes back with its restart text
 # in the prefix of the Windows build KD7X_WINEARCH names (win32 or win64, default win32).
 # usage: with-radio.sh SIM_BINARY COMMAND...
 set -euo pipefail
@@ -30,7 +31,8 @@ start_radio() { # COM-number, extra options...
   "$sim" --link "$work/radio$n" --out "$work/received$n" --stay "$@" >"$work/radio$n.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 200); do [ -L "$work/radio$n" ] && break; sleep 0.05; done
-  ln -sfn "$(readlink "$work/radio$n")" "$prefix/dosdevices/com$n"
+  # The link, not the device it names today: a radio that restarts comes back on another one.
+  ln -sfn "$work/radio$n" "$prefix/dosdevices/com$n"
 }
 
 start_radio 8
