@@ -51,6 +51,7 @@ const char* ExitName(int code)
     case kExitNotConfirmed: return "not_confirmed";
     case kExitUsage: return "usage_error";
     case kExitNoInput: return "cannot_open_input";
+    case kExitCannotCreate: return "cannot_create_record";
     case kExitCancelled:
     case kExitHangUp:
     case kExitTerminated: return "cancelled";

@@ -18,10 +18,11 @@ enum ExitCode
     kExitSomeFailed = 7,
     kExitNotConfirmed = 8, // written, but the radio did not confirm it as the pattern asks
     kExitUsage = 64,
-    kExitNoInput = 66,     // sysexits' EX_NOINPUT: a file to read cannot be opened
-    kExitCancelled = 130,  // Ctrl-C (SIGINT)
-    kExitHangUp = 129,     // SIGHUP: the terminal closed
-    kExitTerminated = 143, // SIGTERM
+    kExitNoInput = 66,      // sysexits' EX_NOINPUT: a file to read cannot be opened
+    kExitCannotCreate = 73, // sysexits' EX_CANTCREAT: a station's record cannot be created or written
+    kExitCancelled = 130,   // Ctrl-C (SIGINT)
+    kExitHangUp = 129,      // SIGHUP: the terminal closed
+    kExitTerminated = 143,  // SIGTERM
 };
 
 // The code of one run: a stop request's (stopCode, 130 when 0) for a cancelled run, a serial error

@@ -30,6 +30,42 @@ void Deliver(std::string& text, bool tooLong, bool ended, std::size_t number,
 }
 } // namespace
 
+bool IsRecordFile(const std::wstring& path, std::string& why)
+{
+    std::ifstream in(PathFromWide(path), std::ios::binary);
+    if (!in)
+        return true; // none yet, or one the record's own opening will say it cannot open
+    std::string first;
+    for (char c; first.size() <= kMaxRecordLine && in.get(c) && c != '\n';)
+        first += c;
+    const bool ended = !in.eof() && first.size() <= kMaxRecordLine;
+    if (first.empty() && !in.eof())
+        why = "its first line is empty";
+    else if (first.empty())
+        return true;
+    else if (!ended)
+    {
+        // The only line, torn: a record's line begins as a JSON object does; a whole object that is
+        // none of a station's is another file.
+        const auto json = nlohmann::json::parse(first, nullptr, false);
+        if (first.size() <= kMaxRecordLine && first.rfind("{\"", 0) == 0 &&
+            (!json.is_object() || json.contains("outcome")))
+            return true;
+        why = "it holds no whole line";
+    }
+    else
+    {
+        if (!first.empty() && first.back() == '\r')
+            first.pop_back();
+        const auto json = nlohmann::json::parse(first, nullptr, false);
+        if (json.is_object() && json.contains("outcome"))
+            return true;
+        why = "its first line is no station's record";
+    }
+    why = WideToUtf8(path) + " is not a station's record (" + why + "): it is left as it is";
+    return false;
+}
+
 bool ScanRecord(const std::wstring& path, const std::function<void(const RecordLine&)>& each, std::string& error)
 {
     std::ifstream in(PathFromWide(path), std::ios::binary);

@@ -19,6 +19,11 @@ struct RecordLine
     bool ended = true;                    // false for a last line without its line end
 };
 
+// Whether a station may append to the file: none yet, empty, or a record (its first line a
+// station's line, or the start of one torn by a crash). Anything else, a README named by mistake,
+// is refused, never appended to or cut; why says so.
+bool IsRecordFile(const std::wstring& path, std::string& why);
+
 // Calls each for every line, in order (empty lines are skipped); false with the system's reason
 // when the file cannot be opened or read.
 bool ScanRecord(const std::wstring& path, const std::function<void(const RecordLine&)>& each, std::string& error);

@@ -4,6 +4,7 @@
 #include "app/ProgressText.h"
 #include "app/RadioText.h"
 #include "app/RecordFile.h"
+#include "app/RecordReport.h"
 #include "platform/Digest.h"
 #include "platform/LineFile.h"
 #include "platform/Text.h"
@@ -18,6 +19,9 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <thread>
 
 namespace
@@ -65,27 +69,6 @@ std::string IsoUtc(WallClock::time_point t)
                   dayOfYear - (153 * monthFromMarch + 2) / 5 + 1, rest / 3600000, rest / 60000 % 60, rest / 1000 % 60,
                   rest % 1000);
     return text;
-}
-
-// The inverse of IsoUtc, for the records of earlier runs; false for anything else.
-bool ParseIsoUtc(const std::string& text, WallClock::time_point& t)
-{
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &year, &month, &day, &hour, &minute, &second, &ms) !=
-            7 ||
-        month < 1 || month > 12 || day < 1 || day > 31)
-        return false;
-    // Days from 1970-01-01 of the civil date, in eras of 400 years that begin on 1 March.
-    const long long y = year - (month <= 2 ? 1 : 0);
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yearOfEra = y - era * 400;
-    const long long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    const long long days = era * 146097 + dayOfEra - 719468;
-    const long long total = ((days * 24 + hour) * 60 + minute) * 60 + second;
-    t = WallClock::time_point(
-        std::chrono::duration_cast<WallClock::duration>(std::chrono::milliseconds(total * 1000 + ms)));
-    return true;
 }
 
 // Where and when a radio ID succeeded.
@@ -150,6 +133,8 @@ private:
     std::vector<char> Settle();
     // A radio's menu was seen: it is being flashed from now on.
     void Arrived();
+    // Where this radio's upgrade is, for the journal: the stage, not each block.
+    void Stage(const std::string& stage);
     bool StopListening() const;
     WatchedPort Port();
     void Enter(PortState state);
@@ -168,6 +153,8 @@ private:
     std::uint64_t m_imageStartMs = 0;
     bool m_repeat = false;               // this radio's ID already succeeded
     std::optional<std::string> m_lastId; // of the radio before, to know the next one by
+    int m_number = 0;                    // this radio's number in the run, once its start is on disk
+    std::string m_stage;                 // the stage last put in the journal
     std::thread m_thread;
 };
 
@@ -178,20 +165,35 @@ public:
         : m_options(options), m_view(view), m_clock(clock), m_stops(stops)
     {
         for (const auto& image : *options.request.images)
+        {
             m_images.push_back({{"role", image.code == kImageApp ? "app" : "rcdb"},
                                 {"name", WideToUtf8(BaseNameOf(image.path))},
                                 {"path", WideToUtf8(image.path)},
                                 {"size", image.bytes->size()},
                                 {"sha256", Sha256Hex(image.bytes->data(), image.bytes->size())}});
+            m_files.push_back({image.path, FileStamp(image.path)});
+        }
+        // The time the run began and a random part: unique to this run, and sorted by time.
+        char run[64];
+        std::snprintf(run, sizeof run, "%s-%08x", IsoUtc(clock.Wall()).c_str(),
+                      static_cast<unsigned>(std::random_device{}()));
+        m_runId = run;
+        if (!options.recordPath.empty())
+            m_journalPath = options.recordPath + L".journal";
     }
 
     StationEnd Run();
     // Read by the workers too, so a stop takes effect at a radio's next step.
     bool Accepting() const { return m_accepting && m_stops.load() < 1; }
     bool Cancelled() const { return m_stops.load() >= 2; }
+    // Before the first byte goes to a radio: its start on disk. Its number in the run, or 0 when
+    // the record cannot be written (then the radio is not flashed).
+    int Started(WatchedPort port, WallClock::time_point start, const UpgradeResult& result, bool repeat);
+    // Where radio number is, for the journal that tells an interrupted radio's last stage.
+    void Journal(int number, const std::string& stage);
     // The radio's record on disk, then its outcome shown.
     void Record(WatchedPort port, WallClock::time_point start, std::uint64_t startMs, const UpgradeResult& result,
-                bool repeat);
+                bool repeat, int number);
     // Where and when a radio of this ID succeeded, in this run or an earlier one of the record.
     std::optional<FlashedRadio> FlashedBefore(const std::string& id);
 
@@ -200,17 +202,35 @@ public:
     IStationClock& m_clock;
 
 private:
-    void OpenRecord();
-    void RecordFailed(const std::string& why);
+    struct FileSeen
+    {
+        std::wstring path;
+        std::string stamp; // its size and time when read
+    };
+    static std::string FileStamp(const std::wstring& path);
+    bool OpenRecord();
+    // What the record says of earlier runs: radios that succeeded, radios never ended.
+    void ReadBack();
+    // The line's fields every line has: who, where, with what.
+    void Stamp(nlohmann::json& line) const;
+    bool Append(const std::string& line);
+    void RecordFailed(const std::string& why, const std::string& line);
+    void WriteJournal();
+    void CheckImages();
     void Watch();
     int FlashingCount() const;
     void Finishing(const std::string& why);
 
     const std::atomic<int>& m_stops;
-    std::atomic<bool> m_accepting{true}; // no limit reached
-    std::mutex m_mutex;                  // the record, the tally and the radios
+    std::atomic<bool> m_accepting{true}; // no limit reached, the record writable
+    std::mutex m_mutex;                  // the record, the journal, the tally and the radios
     CLineFile m_record;
+    std::string m_runId;
+    std::wstring m_journalPath;
+    std::map<int, nlohmann::json> m_journal; // the radios under way, by number
+    int m_starts = 0;
     nlohmann::json m_images = nlohmann::json::array();
+    std::vector<FileSeen> m_files;
     StationTally m_tally;
     std::vector<StationRadio> m_radios;
     std::map<std::string, FlashedRadio> m_flashed;             // by radio ID, as the record has it (escaped)
@@ -303,7 +323,16 @@ void CWorker::Serve()
         }
         m_flashing = false;
         m_lastId = result.radioId;
-        m_station.Record(port, m_radioStart, m_radioStartMs, result, m_repeat);
+        const bool unrecorded = m_number == 0 && !m_station.m_options.recordPath.empty() &&
+                                result.outcome == UpgradeOutcome::AlreadyFlashed && !m_repeat;
+        if (unrecorded)
+        {
+            // Left untouched: the station takes no radio it cannot record.
+            m_status.reason = "not flashed: the record cannot be written";
+            return;
+        }
+        m_station.Record(port, m_radioStart, m_radioStartMs, result, m_repeat, m_number);
+        m_number = 0;
         if (m_station.Cancelled())
             return;
         heard = Settle();
@@ -403,7 +432,20 @@ std::wstring CWorker::OnRadioSeen(const UpgradeResult& result)
     Send();
     if (m_repeat && m_station.m_options.once)
         return L"already flashed: " + NarrowToWide(m_status.radioId) + L" succeeded before; not flashed again";
+    // Its start on disk before its first byte, or no byte at all.
+    m_number = m_station.Started(Port(), m_radioStart, result, m_repeat);
+    if (m_number == 0 && !m_station.m_options.recordPath.empty())
+        return L"not flashed: the record cannot be written";
+    m_stage = "select";
     return {};
+}
+
+void CWorker::Stage(const std::string& stage)
+{
+    if (m_number == 0 || stage == m_stage)
+        return;
+    m_stage = stage;
+    m_station.Journal(m_number, stage);
 }
 
 void CWorker::OnAttemptFailed(UpgradeStage, int, AttemptFailure, const std::vector<char>&, int left)
@@ -425,10 +467,12 @@ bool CWorker::OnProgress(const std::wstring& caption, int done, int total, bool)
     if (caption == kCaptionLocation)
     {
         m_status.step = LocationStepText(done);
+        Stage(done == 4 ? "write" : "select");
         Send();
     }
     else if (caption == kCaptionConfirm)
     {
+        Stage("confirm");
         m_status.step =
             "waiting for the radio to confirm (" + std::to_string(done) + " of " + std::to_string(total) + " s left)";
         Send();
@@ -449,6 +493,7 @@ void CWorker::OnImageStart(int, const std::wstring& path, int, std::size_t bytes
 
 bool CWorker::OnWriteProgress(int done, int total)
 {
+    Stage(done == 1 ? "header" : done < total ? "block" : "eot");
     m_status.done = BytesBefore(done, total, m_status.bytes);
     m_status.seconds = static_cast<double>(m_station.m_clock.NowMs() - m_imageStartMs) / 1000.0;
     Send();
@@ -457,42 +502,193 @@ bool CWorker::OnWriteProgress(int done, int total)
 
 bool CWorker::OnWait() { return m_flashing ? m_station.Cancelled() : StopListening(); }
 
-void CStationRun::OpenRecord()
+std::string CStationRun::FileStamp(const std::wstring& path)
+{
+    std::error_code ec;
+    const auto fsPath = PathFromWide(path);
+    const auto size = std::filesystem::file_size(fsPath, ec);
+    const auto time = std::filesystem::last_write_time(fsPath, ec);
+    return std::to_string(size) + "/" + std::to_string(time.time_since_epoch().count());
+}
+
+bool CStationRun::OpenRecord()
 {
     if (m_options.recordPath.empty())
-        return;
+        return true;
     std::string error;
     std::size_t cut = 0;
-    // Every record is a JSON object: a torn one begins as one.
-    if (!m_record.Open(m_options.recordPath, "{\"", error, cut))
-        RecordFailed(error);
-    else if (cut > 0)
+    // Another file named by mistake is never appended to, nor cut.
+    if (!IsRecordFile(m_options.recordPath, error) || !m_record.Open(m_options.recordPath, error, cut))
+    {
+        m_tally.recordError = error;
+        return false;
+    }
+    if (cut > 0)
         m_view.OnNote("the record's last line was torn (the station before was stopped while writing it): its " +
-                      std::to_string(cut) + " bytes were removed");
-    // The radios that succeeded before, by ID, so a radio put on again is known.
+                      std::to_string(cut) + (cut == 1 ? " byte was" : " bytes were") + " removed");
+    ReadBack();
+    return true;
+}
+
+void CStationRun::ReadBack()
+{
+    // The radios started and never ended, by run and number, and the journal's last word on each.
+    std::map<std::pair<std::string, long long>, nlohmann::json> open;
     std::string why;
     ScanRecord(
         m_options.recordPath,
-        [this](const RecordLine& line) {
+        [this, &open](const RecordLine& line) {
             if (line.json == nullptr)
                 return;
             const auto& json = *line.json;
+            const std::string outcome = json.value("outcome", "");
+            const auto run = json.find("run_id");
+            const auto number = json.find("radio");
+            if (run != json.end() && run->is_string() && number != json.end() && number->is_number_integer())
+            {
+                const auto key = std::make_pair(run->get<std::string>(), number->get<long long>());
+                if (outcome == "started")
+                    open[key] = json;
+                else
+                    open.erase(key);
+            }
             const auto id = json.find("radio_id");
-            const auto outcome = json.find("outcome");
-            const auto end = json.find("end");
             const auto port = json.find("port");
-            FlashedRadio flashed;
-            if (id == json.end() || !id->is_string() || outcome == json.end() || *outcome != "success" ||
-                end == json.end() || !end->is_string() || !ParseIsoUtc(end->get<std::string>(), flashed.at))
+            const auto end = ParseUtcTime(json.value("end", ""));
+            if (outcome != "success" || id == json.end() || !id->is_string() || !end)
                 return;
+            FlashedRadio flashed;
+            flashed.at =
+                WallClock::time_point(std::chrono::duration_cast<WallClock::duration>(std::chrono::milliseconds(*end)));
             if (port != json.end() && port->is_string())
                 flashed.port.key = port->get<std::string>();
-            const auto device = json.find("device");
-            if (device != json.end() && device->is_string())
-                flashed.port.device = Utf8ToWide(device->get<std::string>());
+            flashed.port.device = Utf8ToWide(json.value("device", ""));
             m_flashed[id->get<std::string>()] = flashed;
         },
         why);
+    if (open.empty())
+        return;
+    std::map<std::pair<std::string, long long>, nlohmann::json> stages;
+    if (!m_journalPath.empty())
+        ScanRecord(
+            m_journalPath,
+            [&stages](const RecordLine& line) {
+                if (line.json != nullptr && line.json->contains("run_id") && line.json->contains("radio"))
+                    stages[{line.json->value("run_id", ""), line.json->value("radio", 0LL)}] = *line.json;
+            },
+            why);
+    for (auto& [key, line] : open)
+    {
+        const auto known = stages.find(key);
+        if (known != stages.end())
+            for (const char* field : {"stage", "block", "image"})
+                line[field] = known->second.value(field, nlohmann::json(nullptr));
+        const std::string stage =
+            line.value("stage", nlohmann::json(nullptr)).is_string() ? line.value("stage", "") : std::string("start");
+        line["outcome"] = "interrupted";
+        line["end"] = IsoUtc(m_clock.Wall());
+        line["message"] = "interrupted: the station ended during this radio's upgrade";
+        line["detail"] = "the last stage known: " + stage + "; the radio needs a new upgrade";
+        line["cancelled"] = false;
+        const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        std::string error;
+        if (!m_record.Append(text + "\n", error))
+        {
+            RecordFailed(error, text);
+            return;
+        }
+        const std::string id = line.value("radio_id", nlohmann::json(nullptr)).is_string()
+                                   ? " (" + line.value("radio_id", "") + ")"
+                                   : std::string();
+        m_view.OnNote("radio " + std::to_string(key.second) + " on " + line.value("port", "?") + id +
+                      " was being flashed when the station before ended (at " + stage + ", started " +
+                      line.value("start", "?") + "): it needs a new upgrade");
+    }
+}
+
+void CStationRun::Stamp(nlohmann::json& line) const
+{
+    line["run_id"] = m_runId;
+    line["station_id"] = m_options.stationId;
+    line["operator"] = m_options.operatorName ? nlohmann::json(*m_options.operatorName) : nlohmann::json(nullptr);
+    line["images"] = m_images;
+    line["version"] = m_options.version;
+}
+
+bool CStationRun::Append(const std::string& line)
+{
+    std::string error;
+    if (!m_record.IsOpen() || m_record.Append(line + "\n", error))
+        return true;
+    RecordFailed(error, line);
+    return false;
+}
+
+int CStationRun::Started(WatchedPort port, WallClock::time_point start, const UpgradeResult& result, bool repeat)
+{
+    if (port.byId.empty())
+        DescribePort(port);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_tally.recordError.empty())
+        return 0;
+    const int number = ++m_starts;
+    nlohmann::json line = {
+        {"outcome", "started"},
+        {"radio", number},
+        {"start", IsoUtc(start)},
+        {"port", port.key},
+        {"device", WideToUtf8(port.device)},
+        {"by_id", port.byId.empty() ? nlohmann::json(nullptr) : nlohmann::json(port.byId)},
+        {"usb_serial", port.serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(port.serial)},
+        {"radio_id", result.radioId ? nlohmann::json(EscapeRadioText(*result.radioId)) : nlohmann::json(nullptr)},
+        {"menu_text", EscapeRadioText(result.menuText)},
+        {"repeat", repeat},
+        {"stage", "select"}};
+    Stamp(line);
+    if (!Append(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)))
+        return 0;
+    m_journal[number] = {{"run_id", m_runId}, {"radio", number}, {"stage", "select"}};
+    WriteJournal();
+    return number;
+}
+
+void CStationRun::Journal(int number, const std::string& stage)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_journal.find(number);
+    if (found == m_journal.end())
+        return;
+    found->second["stage"] = stage;
+    WriteJournal();
+}
+
+void CStationRun::WriteJournal()
+{
+    // Rewritten whole at each stage, never synced: a station killed leaves it for the next one to
+    // read, and a power cut that loses it leaves the start line's stage.
+    if (m_journalPath.empty())
+        return;
+    std::string text;
+    for (const auto& [number, entry] : m_journal)
+        text += entry.dump() + "\n";
+    std::ofstream(PathFromWide(m_journalPath), std::ios::binary | std::ios::trunc) << text;
+}
+
+void CStationRun::CheckImages()
+{
+    if (!m_tally.imageChanged.empty())
+        return;
+    for (const auto& file : m_files)
+    {
+        if (FileStamp(file.path) == file.stamp)
+            continue;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tally.imageChanged = WideToUtf8(BaseNameOf(file.path));
+        m_view.OnNote(m_tally.imageChanged +
+                      " changed on disk since the station read it: the station goes on flashing the image it read "
+                      "at its start (its SHA-256 is in every record line)");
+        return;
+    }
 }
 
 std::optional<FlashedRadio> CStationRun::FlashedBefore(const std::string& id)
@@ -504,17 +700,22 @@ std::optional<FlashedRadio> CStationRun::FlashedBefore(const std::string& id)
     return found->second;
 }
 
-void CStationRun::RecordFailed(const std::string& why)
+void CStationRun::RecordFailed(const std::string& why, const std::string& line)
 {
-    if (!m_tally.recordError.empty())
-        return;
-    m_tally.recordError = why;
-    m_view.OnNote("the record " + WideToUtf8(m_options.recordPath) + " cannot be written (" + why +
-                  "): the radios from now on are not in it");
+    const bool first = m_tally.recordError.empty();
+    if (first)
+        m_tally.recordError = why;
+    // No radio is taken that could not be recorded; those under way finish, and no line is lost
+    // unsaid.
+    m_accepting = false;
+    m_view.OnNote((first ? "the record " + WideToUtf8(m_options.recordPath) + " cannot be written (" + why +
+                               "): no new radio is taken; the radios under way finish. "
+                         : std::string()) +
+                  "This line is not in it: " + line);
 }
 
 void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uint64_t startMs,
-                         const UpgradeResult& result, bool repeat)
+                         const UpgradeResult& result, bool repeat, int number)
 {
     if (port.byId.empty())
         DescribePort(port);
@@ -538,17 +739,17 @@ void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uin
     line["device"] = WideToUtf8(radio.port.device);
     line["by_id"] = radio.port.byId.empty() ? nlohmann::json(nullptr) : nlohmann::json(radio.port.byId);
     line["usb_serial"] = radio.port.serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(radio.port.serial);
-    line["images"] = m_images;
-    line["version"] = m_options.version;
     line["repeat"] = repeat;
+    Stamp(line);
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    radio.number = static_cast<int>(m_radios.size()) + 1;
+    // A radio never started (not flashed again) is numbered as it ends.
+    radio.number = number > 0 ? number : ++m_starts;
     line["radio"] = radio.number;
     radio.record = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    std::string error;
-    if (m_record.IsOpen() && !m_record.Append(radio.record + "\n", error))
-        RecordFailed(error);
+    Append(radio.record);
+    if (m_journal.erase(radio.number) > 0)
+        WriteJournal();
     if (auto log = spdlog::get(m_options.request.logger))
         log->log(spdlog::source_loc{__FILE__, __LINE__, "Record"}, spdlog::level::info, "station radio: {}",
                  radio.record);
@@ -646,7 +847,9 @@ void CStationRun::Watch()
 StationEnd CStationRun::Run()
 {
     m_tally.start = m_clock.Wall();
-    OpenRecord();
+    // The record before any port: a station that cannot record takes no radio.
+    if (!OpenRecord())
+        return {{}, m_tally, m_tally.recordError};
     int said = 0; // the stop requests said so far
     for (;;)
     {
@@ -668,6 +871,7 @@ StationEnd CStationRun::Run()
         }
         if (!limit.empty())
             Finishing(limit);
+        CheckImages();
         Watch();
         bool ended = true;
         for (const auto& entry : m_workers)
@@ -683,7 +887,11 @@ StationEnd CStationRun::Run()
     for (auto& entry : m_workers)
         entry.second->Join();
     std::lock_guard<std::mutex> lock(m_mutex);
-    return {m_radios, m_tally};
+    // Every radio ended and recorded: nothing for a next station to find in the journal.
+    std::error_code ec;
+    if (!m_journalPath.empty() && m_journal.empty())
+        std::filesystem::remove(PathFromWide(m_journalPath), ec);
+    return {m_radios, m_tally, {}};
 }
 } // namespace
 

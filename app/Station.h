@@ -56,7 +56,7 @@ struct StationPortStatus
 // One radio, as the record holds it.
 struct StationRadio
 {
-    int number = 0; // in the order radios ended
+    int number = 0; // in the order radios started (or ended, for one never started) in this run
     WatchedPort port;
     std::chrono::system_clock::time_point start, end;
     double seconds = 0;
@@ -73,7 +73,8 @@ struct StationTally
     int cancelled = 0;
     int already = 0; // radios not flashed again (--once): neither flashed nor failed
     std::chrono::system_clock::time_point start;
-    std::string recordError; // why the record is incomplete, once it is
+    std::string recordError;  // why the record cannot be written, once it cannot: no new radio is taken
+    std::string imageChanged; // an image file that changed on disk since the station read it
 };
 
 class IStationView
@@ -103,13 +104,16 @@ struct StationOptions
     int radioLimit = 0;              // radios of any outcome before no new ones are taken; 0: no limit
     std::wstring recordPath;         // one JSON line per radio appended; empty: none
     std::string version;
-    bool once = false; // a radio whose ID already succeeded in the record is not flashed again
+    bool once = false;                       // a radio whose ID already succeeded in the record is not flashed again
+    std::string stationId;                   // on every record line: the bench
+    std::optional<std::string> operatorName; // and who works it, when known
 };
 
 struct StationEnd
 {
     std::vector<StationRadio> radios; // in the order they ended
     StationTally tally;
+    std::string refused; // why the record could not be opened: the station took no radio
 };
 
 // Until the stop requests counted in stops end it (the first: no new radios, those being flashed

@@ -51,6 +51,9 @@ bool StdoutIsTerminal();
 // Columns of the terminal on stderr; 80 when unknown.
 int TerminalColumns();
 
+// This machine's name: a station's default ID.
+std::string HostName();
+
 // Where the settings file and the log live when the command line names none.
 struct FileLocations
 {

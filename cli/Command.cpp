@@ -3,6 +3,7 @@
 #include "app/Logging.h"
 #include "app/RadioText.h"
 #include "cli/Console.h"
+#include "cli/Pinned.h"
 #include "cli/Tuning.h"
 #include "config/Settings.h"
 #include "platform/Digest.h"
@@ -64,6 +65,12 @@ int SetUpFlash(CliOptions& options, FlashSetUp& setUp)
             std::filesystem::create_directories(PathFromWide(*file).parent_path(), ec);
     }
     SetIniPathOverride(files.settings);
+    if (const std::string why = SettingsFileUnreadable(); !why.empty())
+    {
+        options.settingsUnreadable = true;
+        Warn(options, "the settings file " + WideToUtf8(files.settings) + " cannot be read (" + why +
+                          "): its values are not used, and it is left as it is");
+    }
     std::string logError;
     setUp.logger = CreateAppLogger(PathFromWide(files.log), &logError, true);
     if (!setUp.logger)
@@ -113,6 +120,15 @@ int SetUpFlash(CliOptions& options, FlashSetUp& setUp)
     if (options.once && !base.patterns.radioId)
         return Refuse(options, kExitUsage, "usage_error",
                       "--once needs --radio-id (or RadioIdPattern in the settings file) to know a radio again");
+    // Pinned images: digests from the command line or a manifest, checked before any port opens.
+    PinnedDigests pinned;
+    if (const std::string error = ParsePinnedDigests(options.expectSha256, pinned); !error.empty())
+        return Refuse(options, kExitUsage, "usage_error", error);
+    if (!options.manifest.empty())
+    {
+        if (const std::string error = ReadManifest(options.manifest, options.app, options.rcdb, pinned); !error.empty())
+            return Refuse(options, kExitImageUnreadable, ExitName(kExitImageUnreadable), error);
+    }
     base.strictImages = true;
     base.saveSettings = false;
     base.appPath = ResolvedPath(options.app);
@@ -140,12 +156,27 @@ int SetUpFlash(CliOptions& options, FlashSetUp& setUp)
         return Refuse(options, kExitNoData, "no_data", "no data can be written! (name an image with --app or --rcdb)");
     for (const auto& image : loaded)
     {
-        setUp.images.push_back({image.code == kImageApp ? "app" : "rcdb", WideToUtf8(image.path), image.bytes->size(),
-                                Sha256Hex(image.bytes->data(), image.bytes->size()),
-                                static_cast<int>(image.frames->size())});
+        const std::string role = image.code == kImageApp ? "app" : "rcdb";
+        const std::string sha256 = Sha256Hex(image.bytes->data(), image.bytes->size());
+        const auto expected = pinned.find(role);
+        if (expected != pinned.end() && expected->second != sha256)
+        {
+            if (!setUp.sampleFolder.empty())
+                std::filesystem::remove_all(setUp.sampleFolder, ec);
+            return Refuse(options, kExitImageUnreadable, ExitName(kExitImageUnreadable),
+                          "the " + role + " image " + WideToUtf8(image.path) + " has the SHA-256 " + sha256 +
+                              ", not the expected " + expected->second + ": it is not the image pinned");
+        }
+        pinned.erase(role);
+        setUp.images.push_back(
+            {role, WideToUtf8(image.path), image.bytes->size(), sha256, static_cast<int>(image.frames->size())});
         setUp.paths.push_back(image.path);
         setUp.imageBytes += image.bytes->size();
     }
+    if (!pinned.empty())
+        return Refuse(options, kExitUsage, "usage_error",
+                      "--expect-sha256 " + pinned.begin()->first + "=... names no image: give --" +
+                          (pinned.begin()->first == "app" ? "app" : "rcdb"));
     base.images = std::make_shared<const std::vector<UpgradeImage>>(std::move(loaded));
     return -1;
 }

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,14 @@ struct CliOptions
     std::string confirm, radioId;
     bool confirmGiven = false, radioIdGiven = false, once = false;
     long long confirmWaitSeconds = 0;
+    // Who and where, on every record line and in the JSON document.
+    std::string stationId;
+    std::optional<std::string> operatorName;
+    bool noRecord = false;
+    // Pinned images: ROLE=HEX as given, or a manifest naming each image with its digest.
+    std::vector<std::string> expectSha256;
+    std::string manifest;
+    bool settingsUnreadable = false; // said once at the start; nothing is saved into it
 };
 
 // What flashing and the station set up alike before any port is touched.

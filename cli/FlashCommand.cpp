@@ -117,7 +117,7 @@ int FlashCommand(CliOptions& options)
     UpgradeRequest saved = base;
     saved.portSetting = jobs.front().request.portSetting;
     const std::string settingsError = options.simulate ? std::string() : SaveRunSettings(saved);
-    if (!settingsError.empty())
+    if (!settingsError.empty() && !options.settingsUnreadable)
         Warn(options, "settings not saved (" + settingsError + ")");
 
     std::vector<std::string> labels;
@@ -190,6 +190,18 @@ int FlashCommand(CliOptions& options)
             << std::endl;
     }
     if (options.json)
-        PrintJson(ReportJson(reports, images, several), options);
+    {
+        // Who and where: in the document and in each radio's.
+        nlohmann::json doc = ReportJson(reports, images, several);
+        const auto stamp = [&options](nlohmann::json& radio) {
+            radio["station_id"] = options.stationId;
+            radio["operator"] = options.operatorName ? nlohmann::json(*options.operatorName) : nlohmann::json(nullptr);
+        };
+        stamp(doc);
+        if (doc.contains("radios"))
+            for (auto& radio : doc["radios"])
+                stamp(radio);
+        PrintJson(doc, options);
+    }
     return code;
 }

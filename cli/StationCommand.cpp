@@ -5,6 +5,8 @@
 #include "cli/StationView.h"
 #include "config/Logger.h"
 #include "platform/Text.h"
+
+#include <spdlog/spdlog.h>
 #include "serial/PortWatcher.h"
 
 #include <algorithm>
@@ -65,8 +67,10 @@ int StationCommand(CliOptions& options)
     station.settleMs = static_cast<DWORD>(options.settleSeconds * 1000);
     station.count = options.count;
     station.once = options.once;
-    station.recordPath = setUp.files.record;
+    station.recordPath = options.noRecord ? std::wstring() : setUp.files.record;
     station.version = kVersion;
+    station.stationId = options.stationId;
+    station.operatorName = options.operatorName;
     std::unique_ptr<IPortWatcher> watcher;
     std::unique_ptr<ISimulatedRadios> simulated;
     std::string where;
@@ -116,7 +120,8 @@ int StationCommand(CliOptions& options)
         station.watcher = watcher.get();
         const std::string settingsError = SaveRunSettings(saved);
         if (!settingsError.empty())
-            Warn(options, "settings not saved (" + settingsError + ")");
+            if (!options.settingsUnreadable)
+                Warn(options, "settings not saved (" + settingsError + ")");
     }
 
     CStationView::Options look;
@@ -125,13 +130,33 @@ int StationCommand(CliOptions& options)
     look.quiet = options.quiet;
     look.json = options.json;
     look.columns = TerminalColumns();
-    Note(options, "station: " + where + "; each radio is recorded in " + WideToUtf8(station.recordPath) +
-                      "; a radio is done " + "once quiet for " +
-                      Plural(static_cast<int>(options.settleSeconds), "second", "seconds") +
+    const std::string recorded = station.recordPath.empty()
+                                     ? std::string("no record is kept (--no-record)")
+                                     : "each radio is recorded in " + WideToUtf8(station.recordPath);
+    Note(options, "station " + options.stationId + ": " + where + "; " + recorded + "; a radio is done " +
+                      "once quiet for " + Plural(static_cast<int>(options.settleSeconds), "second", "seconds") +
                       " after its outcome; Ctrl-C to stop");
+    // What every radio of the day gets, said once at the start, on the terminal and in the log.
+    for (const auto& image : setUp.images)
+    {
+        const std::string text = "station image " + image.role + ": " + image.path + " (" + std::to_string(image.size) +
+                                 " bytes, sha256 " + image.sha256 + ")";
+        Note(options, text);
+        if (setUp.logger)
+            setUp.logger->log(spdlog::source_loc{__FILE__, __LINE__, "StationCommand"}, spdlog::level::info, "{}",
+                              text + ", run by " + options.stationId +
+                                  (options.operatorName ? " (" + *options.operatorName + ")" : std::string()));
+    }
     CStationView view(std::cerr, std::cout, look);
     const StationEnd end = RunStation(station, view, SystemClock(), stops);
     view.Close();
+    if (!end.refused.empty())
+    {
+        removeTemporary();
+        return Refuse(options, kExitCannotCreate, ExitName(kExitCannotCreate),
+                      "cannot create the record " + WideToUtf8(station.recordPath) + ": " + end.refused +
+                          " (--record names another, --no-record keeps none)");
+    }
     const auto& radios = end.radios;
 
     std::vector<RadioReport> reports;
@@ -165,11 +190,15 @@ int StationCommand(CliOptions& options)
     }
     removeTemporary();
     const int failed = static_cast<int>(radios.size()) - flashed - already;
-    Note(options,
-         "station: " + Plural(static_cast<int>(radios.size()), "radio", "radios") + ", " + TallyText(end.tally) + "; " +
-             (end.tally.recordError.empty()
-                  ? "their records are in " + WideToUtf8(station.recordPath)
-                  : "the record " + WideToUtf8(station.recordPath) + " is incomplete (" + end.tally.recordError + ")"));
+    Note(options, "station: " + Plural(static_cast<int>(radios.size()), "radio", "radios") + ", " +
+                      TallyText(end.tally) + "; " +
+                      (station.recordPath.empty() ? std::string("no record was kept")
+                       : end.tally.recordError.empty()
+                           ? "their records are in " + WideToUtf8(station.recordPath)
+                           : "the record " + WideToUtf8(station.recordPath) + " could not be written (" +
+                                 end.tally.recordError + "): the lines it lacks were said above"));
+    if (!end.tally.recordError.empty())
+        return kExitCannotCreate;
     if (cancelled)
         return StopExitCode() != 0 ? StopExitCode() : kExitCancelled;
     return failed > 0 ? kExitSomeFailed : kExitSuccess;

@@ -96,7 +96,10 @@ std::string CStationView::Header() const
     std::string text = "station: " + TallyText(m_tally) + ", " + std::string(rate) + " radios/h, running since " +
                        ClockTime(m_tally.start) + " (" + FormatClock(seconds) + ")";
     if (!m_tally.recordError.empty())
-        text += Paint("; the record is incomplete", false);
+        text += Paint("; the record cannot be written: no new radio is taken", false);
+    if (!m_tally.imageChanged.empty())
+        text += Paint(
+            "; " + TerminalText(m_tally.imageChanged) + " changed on disk: the image read at the start goes on", false);
     return text;
 }
 

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
@@ -28,6 +29,7 @@ const char* const kExitCodes = "Exit codes:\n"
                                "    8  written, not confirmed by the radio (--confirm)\n"
                                "   64  usage error\n"
                                "   66  --report: the record cannot be opened or read\n"
+                               "   73  --station: the record cannot be created or written\n"
                                "  130  cancelled with Ctrl-C (the ports are released); 143 by SIGTERM,\n"
                                "       129 by SIGHUP; --station: a radio was stopped\n";
 
@@ -46,6 +48,8 @@ std::string Footer()
            "              --list-ports); now " +
            (port.empty() ? std::string("unset") : TerminalText(port)) +
            "\n"
+           "  KD7X_OPERATOR\n"
+           "              who works the bench, when no --operator is given\n"
            "  NO_COLOR    not empty: the outcome line without colour\n"
            "  TERM        dumb: plain progress lines, never redrawn\n"
            "\n" +
@@ -130,6 +134,24 @@ int main(int argc, char** argv)
     cli.add_flag("--once", options.once,
                  "With --station and --radio-id: a radio whose ID already succeeded in the record is not flashed "
                  "again");
+    cli.add_flag("--no-record", options.noRecord,
+                 "With --station: keep no record (without it a station that cannot record refuses to start)");
+    std::string stationId, operatorName;
+    cli.add_option("--station-id", stationId,
+                   "The bench's name on every record line and in the JSON document (default: the host name)")
+        ->type_name("NAME");
+    cli.add_option("--operator", operatorName,
+                   "Who works the bench, on every record line and in the JSON document (default: $KD7X_OPERATOR)")
+        ->type_name("NAME");
+    cli.add_option("--expect-sha256", options.expectSha256,
+                   "ROLE=HEX: the app or rcdb image must have this SHA-256, or it is refused before any port is "
+                   "opened; give it again for the other image")
+        ->allow_extra_args(false)
+        ->type_name("ROLE=HEX");
+    cli.add_option("--manifest", options.manifest,
+                   "A JSON file naming each image and its SHA-256: {\"app\": {\"path\": ..., \"sha256\": ...}, "
+                   "\"rcdb\": {...}}, paths relative to its folder (instead of --app, --rcdb)")
+        ->type_name("FILE");
     std::string report, since;
     cli.add_option("--report", report,
                    "Figures of a station's record: radios, failures by outcome and stage, first-pass yield, per "
@@ -203,8 +225,9 @@ int main(int argc, char** argv)
         }
         if (cli.count("--report") != 0)
         {
-            for (const char* flag : {"--station", "--port", "--all", "--app", "--rcdb", "--simulate", "--radios",
-                                     "--list-ports", "--record", "--count", "--settle"})
+            for (const char* flag :
+                 {"--station", "--port", "--all", "--app", "--rcdb", "--simulate", "--radios", "--list-ports",
+                  "--record", "--count", "--settle", "--manifest", "--expect-sha256"})
                 if (cli.count(flag) != 0)
                     return Refuse(options, kExitUsage, "usage_error", std::string(flag) + " does not go with --report");
             return ReportCommand(options, report, cli.count("--since") != 0 ? std::optional(since) : std::nullopt);
@@ -226,7 +249,21 @@ int main(int argc, char** argv)
         if (!options.simulate && numbers.count("--radios") != 0)
             return Refuse(options, kExitUsage, "usage_error",
                           "--radios goes with --simulate; name real radios with --port");
-        for (const char* flag : {"--count", "--settle", "--record", "--once"})
+        if (std::any_of(options.ports.begin(), options.ports.end(), [](const std::string& p) { return p.empty(); }))
+            return Refuse(options, kExitUsage, "usage_error", "--port '' names no port");
+        if (cli.count("--manifest") != 0)
+            for (const char* flag : {"--app", "--rcdb", "--expect-sha256"})
+                if (cli.count(flag) != 0)
+                    return Refuse(options, kExitUsage, "usage_error",
+                                  std::string(flag) + " does not go with --manifest, which names the images");
+        if (cli.count("--station-id") != 0 && stationId.empty())
+            return Refuse(options, kExitUsage, "usage_error", "--station-id needs a name");
+        options.stationId = stationId.empty() ? HostName() : stationId;
+        if (cli.count("--operator") != 0 && !operatorName.empty())
+            options.operatorName = operatorName;
+        else if (const char* fromEnv = std::getenv("KD7X_OPERATOR"); fromEnv != nullptr && *fromEnv != '\0')
+            options.operatorName = std::string(fromEnv);
+        for (const char* flag : {"--count", "--settle", "--record", "--once", "--no-record"})
             if (!options.station && (numbers.count(flag) != 0 || cli.count(flag) != 0))
                 return Refuse(options, kExitUsage, "usage_error", std::string(flag) + " goes with --station");
         options.confirmGiven = cli.count("--confirm") != 0;

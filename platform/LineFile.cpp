@@ -5,20 +5,19 @@
 namespace
 {
 constexpr std::int64_t kChunk = 4096;
-// Longer than any line this file takes: a longer unended tail is no torn line but another file.
-constexpr std::int64_t kLongestLine = 1 << 20;
 } // namespace
 
-bool CLineFile::Open(const std::wstring& path, const std::string& lineStart, std::string& error, std::size_t& cut)
+bool CLineFile::Open(const std::wstring& path, std::string& error, std::size_t& cut)
 {
     cut = 0;
     if (!OpenFile(path, error))
         return false;
-    // The file ends just after its last line end; anything behind it is a line a crash tore.
+    // The file ends just after its last line end; anything behind it, however long, is a line a
+    // crash or a power cut tore.
     const std::int64_t size = Size();
     std::int64_t whole = 0;
     char chunk[kChunk];
-    for (std::int64_t end = size; end > 0 && whole == 0 && size - end <= kLongestLine;)
+    for (std::int64_t end = size; end > 0 && whole == 0;)
     {
         const std::int64_t start = end > kChunk ? end - kChunk : 0;
         const std::int64_t got = ReadAt(start, chunk, static_cast<std::size_t>(end - start));
@@ -33,17 +32,6 @@ bool CLineFile::Open(const std::wstring& path, const std::string& lineStart, std
                 whole = start + i;
         }
         end = start;
-    }
-    std::string start(lineStart.size(), '\0');
-    const bool torn = whole < size && size - whole <= kLongestLine &&
-                      ReadAt(whole, start.data(), start.size()) == static_cast<std::int64_t>(start.size()) &&
-                      start == lineStart;
-    if (whole < size && !torn)
-    {
-        // Not a line this file wrote: nothing of it is cut.
-        error = WideToUtf8(path) + " does not end in a whole line and its end is no record: it is left as it is";
-        Close();
-        return false;
     }
     if (whole < size)
     {

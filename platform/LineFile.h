@@ -15,11 +15,11 @@ public:
     CLineFile(const CLineFile&) = delete;
     CLineFile& operator=(const CLineFile&) = delete;
 
-    // Opens for appending, made when missing (its folder is not); false with a reason. A torn last
-    // line is cut only when it begins as every line of the file does (lineStart), so another file
-    // named by mistake is refused, never cut; cut: the bytes removed. The path is wide, so a folder
-    // outside the Windows code page is kept whole.
-    bool Open(const std::wstring& path, const std::string& lineStart, std::string& error, std::size_t& cut);
+    // Opens for appending, made when missing (its folder is not), and for this process alone: a
+    // second writer is refused. False with a reason. A last line without its line end, of any
+    // length, is cut (cut: the bytes removed): the caller makes sure the file is one of its own
+    // first. The path is wide, so a folder outside the Windows code page is kept whole.
+    bool Open(const std::wstring& path, std::string& error, std::size_t& cut);
     // One line, its line end included; false with a reason.
     bool Append(const std::string& line, std::string& error);
     bool IsOpen() const { return m_file != -1; }

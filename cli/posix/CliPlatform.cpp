@@ -230,6 +230,12 @@ int TerminalColumns()
     return 80;
 }
 
+std::string HostName()
+{
+    char name[256] = {};
+    return gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+}
+
 FileLocations DefaultFileLocations()
 {
     // A settings file beside the program keeps a portable copy self-contained, log and all.

@@ -159,6 +159,13 @@ int TerminalColumns()
     return 80;
 }
 
+std::string HostName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? WideToUtf8(std::wstring(name, size)) : std::string();
+}
+
 FileLocations DefaultFileLocations()
 {
     const std::wstring beside = GetModuleDir() + GetModuleName();

@@ -166,6 +166,12 @@ int ReadSettingFileInt(const char* key, int defaultValue)
     return static_cast<int>(result);
 }
 
+std::string SettingsFileUnreadable()
+{
+    std::string text, why;
+    return LoadText(WideToNarrow(GetIniPath()), text, why) == Load::Unreadable ? why : std::string();
+}
+
 std::string WriteSettingString(const char* key, const std::string& value)
 {
     const std::string path = WideToNarrow(GetIniPath());

@@ -108,6 +108,19 @@ int ReadSettingFileInt(const char* key, int defaultValue)
     return static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
 }
 
+std::string SettingsFileUnreadable()
+{
+    HANDLE file = CreateFileW(GetIniPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(file);
+        return {};
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? std::string() : SystemText(error);
+}
+
 std::string WriteSettingString(const char* key, const std::string& value)
 {
     const std::wstring path = GetIniPath();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <libgen.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,13 @@ bool CLineFile::OpenFile(const std::wstring& wide, std::string& error)
     if (fd < 0)
     {
         error = Why("cannot open " + path);
+        return false;
+    }
+    // One station per record: another's radios under way would look interrupted to it.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    {
+        error = errno == EWOULDBLOCK ? path + " is in use by another station" : Why("cannot lock " + path);
+        ::close(fd);
         return false;
     }
     if (!existed)

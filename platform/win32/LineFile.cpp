@@ -11,13 +11,23 @@ std::string Why(const std::string& what) { return what + " (system error " + std
 
 bool CLineFile::OpenFile(const std::wstring& path, std::string& error)
 {
-    // Append access alone: every write goes to the end in one piece, even with another station
-    // writing to the same record.
+    // Append access alone: every write goes to the end in one piece.
     HANDLE file = CreateFileW(path.c_str(), FILE_GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
     {
         error = Why("cannot open " + WideToUtf8(path));
+        return false;
+    }
+    // One station per record, as another's radios under way would look interrupted to it: a lock
+    // on a byte far past any record's end, so readers and the cut of a torn line go on.
+    OVERLAPPED far{};
+    far.OffsetHigh = 0x40000000;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far))
+    {
+        error = GetLastError() == ERROR_LOCK_VIOLATION ? WideToUtf8(path) + " is in use by another station"
+                                                       : Why("cannot lock " + WideToUtf8(path));
+        CloseHandle(file);
         return false;
     }
     m_file = reinterpret_cast<std::intptr_t>(file);

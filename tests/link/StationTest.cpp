@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -346,24 +347,121 @@ TEST(Station, RadiosInTurnOnEveryPortEachRecordedOnce)
             for (const auto& radio : device->Radios())
                 EXPECT_TRUE(radio->Violations().empty());
 
-        // The record: one whole line per radio, in the order they ended.
+        // The record: a whole start line per radio before its first byte, an end line as it ended.
         std::istringstream record(ReadText(WideToUtf8(options.recordPath)));
         std::string line;
-        std::size_t lines = 0;
+        std::size_t ends = 0;
+        std::set<int> started;
         while (std::getline(record, line))
         {
             const auto doc = nlohmann::json::parse(line, nullptr, false);
             ASSERT_FALSE(doc.is_discarded()) << line;
-            ASSERT_LT(lines, end.radios.size());
-            const StationRadio& radio = end.radios[lines++];
-            EXPECT_EQ(doc["radio"], lines);
-            EXPECT_EQ(doc["port"], radio.port.key);
-            EXPECT_EQ(doc["outcome"], radio.outcome);
             EXPECT_EQ(doc["images"][0]["sha256"], Sha256Hex(images[0].bytes->data(), images[0].bytes->size()));
             EXPECT_EQ(doc["images"][1]["size"], 1200);
             EXPECT_EQ(doc["version"], "test");
+            // One run: one run ID on every line.
+            EXPECT_EQ(doc["run_id"], nlohmann::json::parse(end.radios.at(0).record)["run_id"]);
+            if (doc["outcome"] == "started")
+            {
+                EXPECT_TRUE(started.insert(doc["radio"].get<int>()).second) << line;
+                continue;
+            }
+            ASSERT_LT(ends, end.radios.size());
+            const StationRadio& radio = end.radios[ends++];
+            EXPECT_EQ(started.count(radio.number), 1u) << "its start came first: " << line;
+            EXPECT_EQ(doc["radio"], radio.number);
+            EXPECT_EQ(doc["port"], radio.port.key);
+            EXPECT_EQ(doc["outcome"], radio.outcome);
         }
-        EXPECT_EQ(lines, end.radios.size());
+        EXPECT_EQ(ends, end.radios.size());
+        EXPECT_EQ(started.size(), end.radios.size());
         EXPECT_EQ(end.tally.flashed + end.tally.failed + end.tally.cancelled, static_cast<int>(end.radios.size()));
+    }
+}
+
+// What a station finds in its record when it starts: radios an earlier station left under way
+// get their interrupted line, once; a torn last line is cut, a bad middle line kept; a file it
+// cannot use is refused before any port, and nothing is written to it.
+TEST(Station, TheRecordNeverLosesARadio)
+{
+    const std::string start =
+        R"({"outcome":"started","run_id":"R1","radio":3,"port":"P","start":"2026-12-09T10:00:00.000Z",)"
+        R"("stage":"select","radio_id":"KD7X-000042"})";
+    const std::string ended = R"({"outcome":"success","run_id":"R1","radio":3,"port":"P"})";
+    const std::string journal = R"({"run_id":"R1","radio":3,"stage":"eot"})";
+    struct Case
+    {
+        const char* name;
+        std::string record, journal;
+        std::vector<std::string> stages; // of the interrupted lines appended
+        std::string refused;             // part of why the record is refused
+    };
+    const std::vector<Case> cases{
+        {"started and never ended: its stage from the journal", start + "\n", journal + "\n", {"eot"}, ""},
+        {"without the journal, the start line's stage", start + "\n", "", {"select"}, ""},
+        {"ended", start + "\n" + ended + "\n", journal + "\n", {}, ""},
+        {"already said interrupted",
+         start + "\n" + R"({"outcome":"interrupted","run_id":"R1","radio":3})" + "\n",
+         "",
+         {},
+         ""},
+        {"a bad middle line and a torn tail", start + "\nnot json\n" + ended + "\n{\"outc", "", {}, ""},
+        {"a README named by mistake", "# Radios\n" + start + "\n", "", {}, "is not a station's record"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        CTempDir dir;
+        const auto path = dir.Path() / "radios.jsonl";
+        WriteText(path.string(), c.record);
+        if (!c.journal.empty())
+            WriteText(path.string() + ".journal", c.journal);
+        std::atomic<int> stops{1}; // no radio: only what the station does with its record
+        CFakeClock clock(stops);
+        StationOptions options;
+        options.request.images = std::make_shared<const std::vector<UpgradeImage>>();
+        options.recordPath = PathToWide(path);
+        CNoView view;
+        const StationEnd end = RunStation(options, view, clock, stops);
+        EXPECT_NE(end.refused.find(c.refused), std::string::npos) << end.refused;
+        const std::string after = ReadText(path.string());
+        if (!c.refused.empty())
+        {
+            EXPECT_EQ(after, c.record) << "a file refused is left as it is";
+            continue;
+        }
+        const std::string kept = c.record.substr(0, c.record.rfind('\n') + 1);
+        ASSERT_EQ(after.substr(0, kept.size()), kept);
+        std::istringstream added(after.substr(kept.size()));
+        std::vector<std::string> stages;
+        for (std::string line; std::getline(added, line);)
+        {
+            const auto doc = nlohmann::json::parse(line);
+            EXPECT_EQ(doc["outcome"], "interrupted");
+            EXPECT_EQ(doc["run_id"], "R1");
+            EXPECT_EQ(doc["radio"], 3);
+            EXPECT_EQ(doc["port"], "P");
+            EXPECT_EQ(doc["radio_id"], "KD7X-000042");
+            stages.push_back(doc["stage"]);
+        }
+        EXPECT_EQ(stages, c.stages);
+        EXPECT_EQ(std::count_if(
+                      view.notes.begin(), view.notes.end(),
+                      [](const std::string& note) { return note.find("needs a new upgrade") != std::string::npos; }),
+                  static_cast<long>(c.stages.size()));
+        EXPECT_FALSE(std::filesystem::exists(path.string() + ".journal")) << "the journal outlives its station";
+    }
+
+    // A folder where the record should be, or a folder that does not exist: refused with the reason.
+    CTempDir dir;
+    for (const auto& path : {dir.Path(), dir.Path() / "missing" / "radios.jsonl"})
+    {
+        std::atomic<int> stops{1};
+        CFakeClock clock(stops);
+        StationOptions options;
+        options.request.images = std::make_shared<const std::vector<UpgradeImage>>();
+        options.recordPath = PathToWide(path);
+        CNoView view;
+        EXPECT_FALSE(RunStation(options, view, clock, stops).refused.empty()) << path;
     }
 }

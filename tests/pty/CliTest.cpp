@@ -67,6 +67,22 @@ struct Process
         waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    // The exit code, or -1 after killing a program that did not end within ms.
+    int WaitFor(int ms)
+    {
+        int status = 0;
+        for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10)
+        {
+            if (waited >= ms)
+            {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
     std::string Out() const { return ReadText(out); }
     std::string Err() const { return ReadText(err); }
     // stdout holds exactly one JSON document, or the test fails.
@@ -651,7 +667,12 @@ TEST_F(CliTest, StationFlashesRadiosInTurnThroughAHotPlugAndRecordsEach)
                         p),
               7)
         << p.Err();
-    EXPECT_EQ(p.Out(), ReadText(m_dir.File("radios.jsonl"))) << "stdout holds the records and nothing else";
+    // stdout holds each radio's line of the record, and nothing else; the record holds its start too.
+    std::istringstream recorded(ReadText(m_dir.File("radios.jsonl")));
+    std::string ends;
+    for (std::string line; std::getline(recorded, line);)
+        ends += Json::parse(line)["outcome"] == "started" ? "" : line + "\n";
+    EXPECT_EQ(p.Out(), ends);
     const Json bench = Json::parse(StopRadio(m_radios.back()));
     std::istringstream lines(p.Out());
     std::string line;
@@ -680,15 +701,20 @@ TEST_F(CliTest, StationKilledLeavesWholeLinesAndStopsInTwoSteps)
     const std::vector<std::string> args{"--station", "-p", port, "--settle", "1", "--record", record, "-a", "app.bin"};
     Process killed;
     killed.Start(Update(args), m_dir, "killed", {}, m_dir.Path().string());
-    ASSERT_TRUE(WaitUntil([&] { return Has(killed.Err(), "radio 2 done"); }, 60000)) << killed.Err();
+    // Killed while its second radio's blocks go out.
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Has(killed.Err(), "radio 1 done") && Has(ReadText(record + ".journal"), "\"block\""); }, 60000))
+        << killed.Err();
     kill(killed.pid, SIGKILL);
     killed.Wait();
     const std::string before = ReadText(record);
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(before.back(), '\n');
+    const Json underWay = Json::parse(before.substr(before.rfind('\n', before.size() - 2) + 1));
+    ASSERT_EQ(underWay["outcome"], "started");
 
-    // A line torn by a crash is cut when the station starts again; Ctrl-C lets the radio being
-    // flashed finish, a second one stops it.
+    // A line torn by a crash is cut when the station starts again, the radio it left under way is
+    // recorded as interrupted; Ctrl-C lets the radio being flashed finish, a second one stops it.
     WriteText(record, before + "{\"block\":null,\"by_id\":nu");
     Process again;
     again.Start(Update(args), m_dir, "again", {}, m_dir.Path().string());
@@ -698,13 +724,96 @@ TEST_F(CliTest, StationKilledLeavesWholeLinesAndStopsInTwoSteps)
     kill(again.pid, SIGINT);
     EXPECT_EQ(again.Wait(), 130) << again.Err();
     EXPECT_TRUE(Has(again.Err(), "torn")) << again.Err();
+    EXPECT_TRUE(Has(again.Err(), "radio 2 on " + port + " was being flashed when the station before ended (at block"))
+        << again.Err();
     const std::string after = ReadText(record);
     EXPECT_EQ(after.substr(0, before.size()), before);
     std::istringstream lines(after.substr(before.size()));
-    std::string line;
-    ASSERT_TRUE(std::getline(lines, line));
-    EXPECT_EQ(Json::parse(line)["outcome"], "cancelled");
-    EXPECT_FALSE(std::getline(lines, line));
+    std::vector<Json> added;
+    for (std::string line; std::getline(lines, line);)
+        added.push_back(Json::parse(line));
+    ASSERT_EQ(added.size(), 3u);
+    EXPECT_EQ(added[0]["outcome"], "interrupted");
+    EXPECT_EQ(added[0]["run_id"], underWay["run_id"]);
+    EXPECT_EQ(added[0]["radio"], 2);
+    EXPECT_EQ(added[0]["stage"], "block");
+    EXPECT_EQ(added[1]["outcome"], "started");
+    EXPECT_EQ(added[2]["outcome"], "cancelled");
+    EXPECT_NE(added[2]["run_id"], underWay["run_id"]);
+    EXPECT_EQ(added[2]["radio"], 1) << "numbered within its own run";
+}
+
+// A record the station cannot use is refused before any port; pinned images are checked before
+// any port too; a file replaced during the day changes nothing of what the radios get.
+TEST_F(CliTest, StationRecordsOnlyWhatItCanAndFlashesOnlyWhatItRead)
+{
+    const std::string app = Image("app.bin", 9000, 1);
+    const std::vector<char> first = ReadBytes(app);
+    const std::string digest = Sha256Hex(first.data(), first.size());
+    WriteText(m_dir.File("README"), "# radios\n");
+    WriteText(m_dir.File("m.json"), "{\"app\": {\"path\": \"app.bin\", \"sha256\": \"" + digest + "\"}}");
+    WriteText(m_dir.File("bad.json"), "{\"app\": {\"path\": \"app.bin\",\n  \"sha256\" 1}}");
+    WriteText(m_dir.File("odd.json"), "{\"boot\": {\"path\": \"app.bin\", \"sha256\": \"" + digest + "\"}}");
+    struct Case
+    {
+        std::vector<std::string> args;
+        int code;
+        std::string text;
+    };
+    const std::string other(64, 'a');
+    const std::vector<Case> cases{
+        {{"--record", m_dir.File("missing/radios.jsonl")}, 73, "cannot create the record"},
+        {{"--record", m_dir.Path().string()}, 73, "cannot create the record"},
+        {{"--record", m_dir.File("README")}, 73, "is not a station's record"},
+        {{"--expect-sha256", "app=" + other}, 6, "has the SHA-256 " + digest + ", not the expected " + other},
+        {{"--expect-sha256", "boot=" + other}, 64, "--expect-sha256 boot="},
+        {{"--expect-sha256", "app=12ab"}, 64, "is not ROLE=HEX"},
+        {{"--expect-sha256", "rcdb=" + other}, 64, "names no image"},
+        {{"--manifest", m_dir.File("bad.json")}, 6, "is not JSON (line 2, column"},
+        {{"--manifest", m_dir.File("odd.json")}, 6, "unknown role \"boot\""},
+        {{"--manifest", m_dir.File("m.json"), "-a", "app.bin"}, 64, "does not go with --manifest"},
+        {{"-p", ""}, 64, "--port '' names no port"},
+    };
+    for (const Case& c : cases)
+    {
+        std::vector<std::string> args{"--station", "-p", m_dir.File("no-port")};
+        if (std::find(c.args.begin(), c.args.end(), "--manifest") == c.args.end())
+            args.insert(args.end(), {"-a", "app.bin"});
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back("--json");
+        Process p;
+        p.Start(Update(args), m_dir, "refused", {}, m_dir.Path().string());
+        // Refused before any port: a station that starts instead would wait for ever.
+        EXPECT_EQ(p.WaitFor(10000), c.code) << c.args[0] << "\n" << p.Err();
+        EXPECT_TRUE(Has(p.Err(), c.text)) << c.args[0] << "\n" << p.Err();
+        EXPECT_EQ(p.Document().value("exit_code", -1), c.code) << c.args[0];
+    }
+    EXPECT_EQ(ReadText(m_dir.File("README")), "# radios\n");
+
+    // Two radios, the image replaced on disk between them: both get the bytes read at the start.
+    const std::string record = m_dir.File("radios.jsonl");
+    const std::string bench = StartRadio({"--radios", "2", "--gap", "1500"});
+    Process station;
+    station.Start(Update({"--station", "-p", bench, "--settle", "1", "--count", "2", "--record", record, "--manifest",
+                          m_dir.File("m.json"), "--station-id", "bench-7", "--operator", "Ann"}),
+                  m_dir, "station", {}, m_dir.Path().string());
+    ASSERT_TRUE(WaitUntil([&] { return Has(station.Err(), "radio 1 done"); })) << station.Err();
+    WriteBytes(app, RandomImage(9000, 2));
+    EXPECT_EQ(station.Wait(), 0) << station.Err();
+    EXPECT_TRUE(Has(station.Err(), "station image app: " + app + " (9000 bytes, sha256 " + digest + ")"));
+    EXPECT_TRUE(Has(station.Err(), "app.bin changed on disk since the station read it")) << station.Err();
+    std::istringstream lines(ReadText(record));
+    int ends = 0;
+    for (std::string line; std::getline(lines, line);)
+    {
+        const Json doc = Json::parse(line);
+        EXPECT_EQ(doc["images"][0]["sha256"], digest);
+        EXPECT_EQ(doc["station_id"], "bench-7");
+        EXPECT_EQ(doc["operator"], "Ann");
+        ends += doc["outcome"] == "success" ? 1 : 0;
+    }
+    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(ReadBytes(m_dir.File("received0/2/app.bin")), first);
 }
 
 // Radios told apart by the serial number in their menu: the next radio put on while the last one
@@ -743,7 +852,8 @@ TEST_F(CliTest, StationKnowsEachRadioByItsId)
     std::istringstream lines(ReadText(record));
     std::vector<Json> radios;
     for (std::string line; std::getline(lines, line);)
-        radios.push_back(Json::parse(line));
+        if (Json::parse(line)["outcome"] != "started")
+            radios.push_back(Json::parse(line));
     ASSERT_EQ(radios.size(), 3u);
     const std::vector<std::tuple<std::string, std::string, bool>> expected{
         {"success", "KD7X-001001", false}, {"success", "KD7X-001002", false}, {"already_flashed", "KD7X-001001", true}};

@@ -1,3 +1,4 @@
+#include "app/RecordFile.h"
 #include "config/IniText.h"
 #include "config/Settings.h"
 #include "platform/LineFile.h"
@@ -106,37 +107,53 @@ TEST(IniText, ReadsAsThePrivateProfileFunctionsAndEditsOneLine)
     }
 }
 
-// The record file: a line torn by a crash is cut, another file named by mistake is never touched.
-TEST(LineFile, CutsOnlyATornLineThatBeginsAsItsLinesDo)
+// The record file: a last line torn by a crash is cut whatever its length, a bad line in the middle
+// is kept, another file named by mistake is never touched, and one station writes at a time.
+TEST(LineFile, ATornLastLineIsCutAndAnotherFileIsNeverTouched)
 {
     struct Case
     {
         std::string content;
-        bool opens;
-        std::string after; // the file once opened and a line appended
+        bool record;       // a station may append to it
+        std::size_t whole; // the bytes kept when opened
     };
-    const std::string whole = "{\"block\":1}\n";
+    const std::string line = "{\"outcome\":\"success\",\"radio\":1}\n";
+    const std::string bad = "not json at all\n";
     const std::vector<Case> cases{
-        {"", true, "{\"block\":2}\n"},
-        {whole, true, whole + "{\"block\":2}\n"},
-        {whole + "{\"block\":nu", true, whole + "{\"block\":2}\n"},
-        {"{\"inventory\":[\"radio A\"]}", false, "{\"inventory\":[\"radio A\"]}"},
+        {"", true, 0},
+        {line, true, line.size()},
+        {line + "{", true, line.size()},
+        {line + bad + line + "{\"bl", true, 2 * line.size() + bad.size()},
+        {line + "{\"outcome\":\"" + std::string(3u << 20, 'x'), true, line.size()},
+        {"{\"outcome\":\"succ", true, 0},
+        {"# KD7X radios\n" + line, false, 0},
+        {"{\"inventory\":[\"radio A\"]}\n", false, 0},
+        {"{\"inventory\":[\"radio A\"]}", false, 0},
+        {"\n" + line, false, 0},
     };
     for (const auto& c : cases)
     {
+        const std::string name = c.content.substr(0, 40);
         CTempDir dir;
-        const auto path = dir.Path() / "radios.jsonl";
+        const auto path = PathToWide(dir.Path() / "radios.jsonl");
         if (!c.content.empty())
-            WriteText(path.string(), c.content);
-        CLineFile file;
-        std::string error;
-        std::size_t cut = 0;
-        EXPECT_EQ(file.Open(PathToWide(path), "{\"block\":", error, cut), c.opens) << c.content << ": " << error;
+            WriteText(WideToUtf8(path), c.content);
         std::string why;
-        if (c.opens)
+        EXPECT_EQ(IsRecordFile(path, why), c.record) << name << ": " << why;
+        if (!c.record)
         {
-            EXPECT_TRUE(file.Append("{\"block\":2}\n", why)) << why;
+            EXPECT_NE(why.find("is not a station's record"), std::string::npos) << why;
+            continue;
         }
-        EXPECT_EQ(ReadText(path.string()), c.after) << c.content;
+        CLineFile file;
+        std::size_t cut = 0;
+        ASSERT_TRUE(file.Open(path, why, cut)) << name << ": " << why;
+        EXPECT_EQ(cut, c.content.size() - c.whole) << name;
+        EXPECT_TRUE(file.Append(line, why)) << why;
+        EXPECT_EQ(ReadText(WideToUtf8(path)), c.content.substr(0, c.whole) + line) << name;
+
+        CLineFile second;
+        EXPECT_FALSE(second.Open(path, why, cut)) << name;
+        EXPECT_NE(why.find("in use by another station"), std::string::npos) << why;
     }
 }
