@@ -133,6 +133,9 @@ private:
     std::vector<char> Settle();
     // A radio's menu was seen: it is being flashed from now on.
     void Arrived();
+    // Until the operator takes the port back, or it is unplugged and plugged again; false when
+    // it is let go (unplugged for good, or the station ends).
+    bool Quarantine();
     // Where this radio's upgrade is, for the journal: the stage, not each block.
     void Stage(const std::string& stage);
     bool StopListening() const;
@@ -154,6 +157,7 @@ private:
     bool m_repeat = false;               // this radio's ID already succeeded
     std::optional<std::string> m_lastId; // of the radio before, to know the next one by
     int m_number = 0;                    // this radio's number in the run, once its start is on disk
+    int m_failedInRow = 0;               // radios that failed on this port since its last success
     std::string m_stage;                 // the stage last put in the journal
     std::thread m_thread;
 };
@@ -333,9 +337,22 @@ void CWorker::Serve()
         }
         m_station.Record(port, m_radioStart, m_radioStartMs, result, m_repeat, m_number);
         m_number = 0;
+        const int code = RunExitCode(result, 0);
+        if (code == kExitSuccess && result.outcome != UpgradeOutcome::AlreadyFlashed)
+            m_failedInRow = 0;
+        else if (code != kExitSuccess && !result.cancelled)
+            ++m_failedInRow;
+        m_status.failedInRow = m_failedInRow;
         if (m_station.Cancelled())
             return;
         heard = Settle();
+        const int quarantine = m_station.m_options.quarantine;
+        if (quarantine > 0 && m_failedInRow >= quarantine)
+        {
+            heard.clear();
+            if (!Quarantine())
+                return;
+        }
     }
 }
 
@@ -398,6 +415,29 @@ std::vector<char> CWorker::Settle()
     if (port)
         port->Close();
     return next;
+}
+
+bool CWorker::Quarantine()
+{
+    CPortReleases* releases = m_station.m_options.releases;
+    const std::string key = Port().key;
+    if (releases != nullptr)
+        releases->Take(key); // a release before it came does not count
+    Enter(PortState::Quarantined);
+    bool unplugged = false;
+    while (m_station.Accepting())
+    {
+        if (!m_present && !m_named)
+            return false; // unplugged: a new worker takes it, afresh, when it comes back
+        unplugged = unplugged || !m_present;
+        if ((unplugged && m_present) || (releases != nullptr && releases->Take(key)))
+        {
+            m_failedInRow = m_status.failedInRow = 0;
+            return true;
+        }
+        m_station.m_clock.Sleep(m_station.m_options.pollMs);
+    }
+    return false;
 }
 
 void CWorker::Arrived()
@@ -894,6 +934,27 @@ StationEnd CStationRun::Run()
     return {m_radios, m_tally, {}};
 }
 } // namespace
+
+void CPortReleases::Release(const std::string& key)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_released.insert(key);
+}
+
+void CPortReleases::ReleaseAll()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_all;
+}
+
+bool CPortReleases::Take(const std::string& key)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int& seen = m_allSeen[key];
+    const bool all = seen < m_all;
+    seen = m_all;
+    return m_released.erase(key) > 0 || all;
+}
 
 IStationClock& SystemClock()
 {

@@ -9,7 +9,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,8 +33,9 @@ enum class PortState
     CannotOpen, // there, but busy or refused
     Waiting,    // listening for a radio's menu
     Flashing,
-    Settling, // its radio has its outcome; waiting for it to leave
-    Gone,     // let go: unplugged (auto), or the station has ended
+    Settling,    // its radio has its outcome; waiting for it to leave
+    Quarantined, // its last radios all failed: no radio until the operator takes it back
+    Gone,        // let go: unplugged (auto), or the station has ended
 };
 
 // A port's line: sent at each change, and at each frame while flashing.
@@ -48,6 +52,7 @@ struct StationPortStatus
     double seconds = 0;                          // since it started
     bool menuAgain = false;                      // Settling: the radio still shows its menu
     int resends = 0;                             // Flashing: of this radio so far
+    int failedInRow = 0;                         // its radios that failed since the last success
     std::string radioId;                         // the radio's ID, escaped, once its menu named it
     std::optional<WatchedPort> flashedOn;        // a radio whose ID already succeeded: where, and when
     std::chrono::system_clock::time_point flashedAt;
@@ -92,6 +97,23 @@ protected:
     ~IStationView() = default;
 };
 
+// The operator taking quarantined ports back (a click on a tile, Enter on the terminal), from
+// any thread.
+class CPortReleases
+{
+public:
+    void Release(const std::string& key);
+    void ReleaseAll();
+    // Whether this port was taken back since the last ask.
+    bool Take(const std::string& key);
+
+private:
+    std::mutex m_mutex;
+    std::set<std::string> m_released;
+    int m_all = 0;                        // releases of every port so far
+    std::map<std::string, int> m_allSeen; // of those, how many each port has taken
+};
+
 struct StationOptions
 {
     UpgradeRequest request; // its images read and framed once; the device is set per port
@@ -107,6 +129,10 @@ struct StationOptions
     bool once = false;                       // a radio whose ID already succeeded in the record is not flashed again
     std::string stationId;                   // on every record line: the bench
     std::optional<std::string> operatorName; // and who works it, when known
+    // A port whose last this many radios failed takes no radio until taken back (releases) or
+    // unplugged and plugged again; 0: never.
+    int quarantine = 0;
+    CPortReleases* releases = nullptr;
 };
 
 struct StationEnd

@@ -46,6 +46,7 @@ struct CliOptions
     std::vector<std::string> expectSha256;
     std::string manifest;
     bool settingsUnreadable = false; // said once at the start; nothing is saved into it
+    long long quarantine = -1;       // radios failed in a row before a port rests; -1: the settings file's, else 3
 };
 
 // What flashing and the station set up alike before any port is touched.

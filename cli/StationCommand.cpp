@@ -3,6 +3,8 @@
 #include "app/Station.h"
 #include "cli/Command.h"
 #include "cli/StationView.h"
+#include "cli/Tuning.h"
+#include "config/Settings.h"
 #include "config/Logger.h"
 #include "platform/Text.h"
 
@@ -14,6 +16,7 @@
 #include <iostream>
 #include <random>
 #include <set>
+#include <thread>
 
 namespace
 {
@@ -36,6 +39,19 @@ std::vector<SimulatedPort> BenchLayout(int radios)
 }
 
 std::string Plural(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+// [Station] Quarantine of the settings file, checked as the tuning keys are; 3 without it.
+long long QuarantineSetting(CliOptions& options)
+{
+    std::string raw;
+    long long value = 3;
+    if (ReadSectionRaw("Station", "Quarantine", raw) && !raw.empty() && !ParseWhole(raw, 0, 1000, value))
+    {
+        Warn(options, "Quarantine=" + raw + " of [Station] is not a whole number from 0 to 1000; 3 is taken");
+        value = 3;
+    }
+    return value;
+}
 } // namespace
 
 int StationCommand(CliOptions& options)
@@ -71,6 +87,15 @@ int StationCommand(CliOptions& options)
     station.version = kVersion;
     station.stationId = options.stationId;
     station.operatorName = options.operatorName;
+    station.quarantine = static_cast<int>(options.quarantine >= 0 ? options.quarantine : QuarantineSetting(options));
+    // Enter takes back every port that rests after failing radios.
+    static CPortReleases releases;
+    station.releases = &releases;
+    if (station.quarantine > 0)
+        std::thread([] {
+            for (std::string line; std::getline(std::cin, line);)
+                releases.ReleaseAll();
+        }).detach();
     std::unique_ptr<IPortWatcher> watcher;
     std::unique_ptr<ISimulatedRadios> simulated;
     std::string where;

@@ -28,6 +28,12 @@ double SecondsSince(std::chrono::system_clock::time_point t)
 {
     return std::chrono::duration<double>(std::chrono::system_clock::now() - t).count();
 }
+// What the operator does about a port whose radios keep failing.
+std::string QuarantineText(const StationPortStatus& status)
+{
+    return "check the cable or fixture (" + std::to_string(status.failedInRow) +
+           " radios failed in a row): press Enter to take it back, or unplug it and plug it in again";
+}
 } // namespace
 
 std::string PortLabel(const WatchedPort& port)
@@ -143,6 +149,7 @@ std::string CStationView::Line(const Row& row) const
     case PortState::CannotOpen:
         state = Paint("cannot open since " + ClockTime(s.since) + ": " + TerminalText(s.reason), false);
         break;
+    case PortState::Quarantined: state = Paint(QuarantineText(s), false); break;
     case PortState::Gone: state = "stopped"; break;
     }
     return row.last.empty() ? state : Paint(row.last, row.lastOk) + "; " + state;
@@ -204,6 +211,7 @@ void CStationView::OnPort(const StationPortStatus& status)
         case PortState::Settling: text = status.menuAgain ? "the radio still shows its menu: unplug it" : ""; break;
         case PortState::Absent: text = "not plugged in"; break;
         case PortState::CannotOpen: text = "cannot open: " + status.reason; break;
+        case PortState::Quarantined: text = QuarantineText(status); break;
         case PortState::Gone: text = "stopped"; break;
         }
         // The ID and a repeat come once the menu was read: said again with them.

@@ -38,11 +38,8 @@ struct NumberFlag
 };
 
 // The numbers of the command line besides the tuning keys.
-const NumberFlag kNumberFlags[] = {{"--wait", 0, 86400},
-                                   {"--radios", 1, 64},
-                                   {"--count", 1, 1000000},
-                                   {"--settle", 1, 600},
-                                   {"--confirm-wait", 1, 600}};
+const NumberFlag kNumberFlags[] = {{"--wait", 0, 86400}, {"--radios", 1, 64},        {"--count", 1, 1000000},
+                                   {"--settle", 1, 600}, {"--confirm-wait", 1, 600}, {"--quarantine", 0, 1000}};
 } // namespace
 
 std::string TuningKeyOf(const std::string& flag)

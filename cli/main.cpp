@@ -134,6 +134,10 @@ int main(int argc, char** argv)
     cli.add_flag("--once", options.once,
                  "With --station and --radio-id: a radio whose ID already succeeded in the record is not flashed "
                  "again");
+    number("--quarantine",
+           "With --station: a port whose last N radios failed takes none until Enter is pressed or it is "
+           "unplugged and plugged again (default 3, the Quarantine key of [Station]; 0: never)",
+           "N");
     cli.add_flag("--no-record", options.noRecord,
                  "With --station: keep no record (without it a station that cannot record refuses to start)");
     std::string stationId, operatorName;
@@ -201,6 +205,8 @@ int main(int argc, char** argv)
             options.settleSeconds = value;
         else if (flag == "--confirm-wait")
             options.confirmWaitSeconds = value;
+        else if (flag == "--quarantine")
+            options.quarantine = value;
         else
             options.tuning[TuningKeyOf(flag)] = static_cast<int>(value);
     }
@@ -263,7 +269,7 @@ int main(int argc, char** argv)
             options.operatorName = operatorName;
         else if (const char* fromEnv = std::getenv("KD7X_OPERATOR"); fromEnv != nullptr && *fromEnv != '\0')
             options.operatorName = std::string(fromEnv);
-        for (const char* flag : {"--count", "--settle", "--record", "--once", "--no-record"})
+        for (const char* flag : {"--count", "--settle", "--record", "--once", "--no-record", "--quarantine"})
             if (!options.station && (numbers.count(flag) != 0 || cli.count(flag) != 0))
                 return Refuse(options, kExitUsage, "usage_error", std::string(flag) + " goes with --station");
         options.confirmGiven = cli.count("--confirm") != 0;

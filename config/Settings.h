@@ -28,6 +28,11 @@ int ReadSettingInt(const char* key, int defaultValue);
 std::string ReadSettingString(const char* key);
 // The value as the file holds it, without the integer rules; false when the key is missing.
 bool ReadSettingRaw(const char* key, std::string& value);
+// Another section of the same file ([Station], the station window's choices), read and written as
+// [Device] is: at each use, never cached.
+bool ReadSectionRaw(const char* section, const char* key, std::string& value);
+std::string WriteSectionString(const char* section, const char* key, const std::string& value);
+
 // Why the settings file exists but cannot be read; empty when it can, or when there is none.
 std::string SettingsFileUnreadable();
 // Empty when written, otherwise why not. The dialog ignores it: the run goes on with what the

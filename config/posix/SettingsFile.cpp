@@ -137,10 +137,12 @@ void InitModulePathsFromExecutable()
     SetModulePaths(NarrowToWide(dir), NarrowToWide(name));
 }
 
-bool ReadSettingRaw(const char* key, std::string& value)
+bool ReadSettingRaw(const char* key, std::string& value) { return ReadSectionRaw(kSection, key, value); }
+
+bool ReadSectionRaw(const char* section, const char* key, std::string& value)
 {
     std::string text, why;
-    return LoadText(WideToNarrow(GetIniPath()), text, why) == Load::Ok && FindIniValue(text, kSection, key, value);
+    return LoadText(WideToNarrow(GetIniPath()), text, why) == Load::Ok && FindIniValue(text, section, key, value);
 }
 
 int ReadSettingFileInt(const char* key, int defaultValue)
@@ -174,6 +176,11 @@ std::string SettingsFileUnreadable()
 
 std::string WriteSettingString(const char* key, const std::string& value)
 {
+    return WriteSectionString(kSection, key, value);
+}
+
+std::string WriteSectionString(const char* section, const char* key, const std::string& value)
+{
     const std::string path = WideToNarrow(GetIniPath());
     std::string text, why;
     if (value.find_first_of("\r\n") != std::string::npos)
@@ -181,7 +188,7 @@ std::string WriteSettingString(const char* key, const std::string& value)
     // A file that exists but cannot be read is never overwritten: its other lines would be lost.
     if (LoadText(path, text, why) == Load::Unreadable)
         return path + ": " + why;
-    if (!StoreText(path, SetIniValue(text, kSection, key, value), why))
+    if (!StoreText(path, SetIniValue(text, section, key, value), why))
         return path + ": " + why;
     return {};
 }

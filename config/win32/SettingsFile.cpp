@@ -75,20 +75,22 @@ void InitModulePathsFromExecutable()
     SetModulePaths(std::wstring(drive) + dir, name);
 }
 
-bool ReadSettingRaw(const char* key, std::string& value)
+bool ReadSettingRaw(const char* key, std::string& value) { return ReadSectionRaw("Device", key, value); }
+
+bool ReadSectionRaw(const char* section, const char* key, std::string& value)
 {
     const std::wstring path = GetIniPath();
     std::string text;
     if (ReadUtf8File(path, text))
     {
         std::string found;
-        if (!FindIniValue(text, "Device", key, found))
+        if (!FindIniValue(text, section, key, found))
             return false;
         value = WideToNarrow(Utf8ToWide(found));
         return true;
     }
     wchar_t buffer[512] = {};
-    GetPrivateProfileStringW(kSection, Key(key).c_str(), kMissing, buffer, 512, path.c_str());
+    GetPrivateProfileStringW(Key(section).c_str(), Key(key).c_str(), kMissing, buffer, 512, path.c_str());
     if (std::wstring(buffer) == kMissing)
         return false;
     value = WideToNarrow(buffer);
@@ -123,6 +125,11 @@ std::string SettingsFileUnreadable()
 
 std::string WriteSettingString(const char* key, const std::string& value)
 {
+    return WriteSectionString("Device", key, value);
+}
+
+std::string WriteSectionString(const char* section, const char* key, const std::string& value)
+{
     const std::wstring path = GetIniPath();
     const std::string name = WideToUtf8(path);
     if (value.find_first_of("\r\n") != std::string::npos)
@@ -130,10 +137,10 @@ std::string WriteSettingString(const char* key, const std::string& value)
     std::string text;
     if (ReadUtf8File(path, text))
     {
-        const std::string why = WriteUtf8File(path, SetIniValue(text, "Device", key, WideToUtf8(NarrowToWide(value))));
+        const std::string why = WriteUtf8File(path, SetIniValue(text, section, key, WideToUtf8(NarrowToWide(value))));
         return why.empty() ? std::string() : name + ": " + why;
     }
-    if (WritePrivateProfileStringW(kSection, Key(key).c_str(), NarrowToWide(value).c_str(), path.c_str()))
+    if (WritePrivateProfileStringW(Key(section).c_str(), Key(key).c_str(), NarrowToWide(value).c_str(), path.c_str()))
         return {};
     return name + ": " + SystemText(GetLastError());
 }

@@ -224,7 +224,16 @@ private:
 class CNoView : public IStationView
 {
 public:
-    void OnPort(const StationPortStatus&) override {}
+    // The operator takes a resting port back as soon as it rests.
+    void OnPort(const StationPortStatus& status) override
+    {
+        if (status.state != PortState::Quarantined || releases == nullptr)
+            return;
+        ++quarantined;
+        releases->Release(status.port.key);
+    }
+    CPortReleases* releases = nullptr;
+    std::atomic<int> quarantined{0};
     void OnRadio(const StationRadio&, const StationTally&) override {}
     void OnNote(const std::string& text) override { notes.push_back(text); }
     std::vector<std::string> notes;
@@ -244,6 +253,8 @@ struct Case
     std::vector<Port> ports;
     std::vector<std::vector<std::string>> outcomes; // per port, in order
     int count = 0;
+    int quarantine = 0;  // failures in a row before a port rests
+    int quarantined = 0; // times a port rested
 };
 
 BenchRadio Good() { return {}; }
@@ -294,6 +305,12 @@ TEST(Station, RadiosInTurnOnEveryPortEachRecordedOnce)
         {"the second stop cancels it", {{{stopTwice}}}, {{"cancelled"}}},
         {"the count ends the station", {{{Good(), Good(), Good()}}}, {{"success", "success"}}, 2},
         {"one device named twice is one port", {{{Good(), Good()}, 0, false, "alias/0"}}, {{"success", "success"}}},
+        {"a port whose radios keep failing rests until the operator takes it back",
+         {{{Faulty(2), Faulty(2), Good(), Faulty(2)}}},
+         {{"unable_to_write", "unable_to_write", "success", "unable_to_write"}},
+         0,
+         2,
+         1},
     };
     for (const Case& c : cases)
     {
@@ -306,6 +323,9 @@ TEST(Station, RadiosInTurnOnEveryPortEachRecordedOnce)
         options.recordPath = PathToWide(dir.Path() / ("record-" + std::to_string(&c - cases.data()) + ".jsonl"));
         options.version = "test";
         options.count = c.count;
+        options.quarantine = c.quarantine;
+        CPortReleases releases;
+        options.releases = &releases;
         for (std::size_t i = 0; i < c.ports.size(); ++i)
         {
             const std::wstring name = L"bench/" + std::to_wstring(i);
@@ -322,7 +342,9 @@ TEST(Station, RadiosInTurnOnEveryPortEachRecordedOnce)
         options.watcher = &watcher;
         options.makePort = [&bench] { return std::make_shared<CBenchPort>(bench); };
         CNoView view;
+        view.releases = &releases;
         const StationEnd end = RunStation(options, view, clock, stops);
+        EXPECT_EQ(view.quarantined, c.quarantined);
 
         // Each port's records in order, each matching what its radio got.
         std::vector<std::vector<std::string>> outcomes(c.ports.size());
