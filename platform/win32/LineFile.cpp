@@ -21,9 +21,9 @@ bool CLineFile::OpenFile(const std::wstring& path, std::string& error)
     }
     // One station per record, as another's radios under way would look interrupted to it: a lock
     // on a byte far past any record's end, so readers and the cut of a torn line go on.
-    OVERLAPPED far{};
-    far.OffsetHigh = 0x40000000;
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far))
+    OVERLAPPED lockAt{};
+    lockAt.OffsetHigh = 0x40000000;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &lockAt))
     {
         error = GetLastError() == ERROR_LOCK_VIOLATION ? WideToUtf8(path) + " is in use by another station"
                                                        : Why("cannot lock " + WideToUtf8(path));
