@@ -825,8 +825,8 @@ void CStationRun::Finishing(const std::string& why)
     if (flashing == 0)
         m_view.OnNote(why);
     else
-        m_view.OnNote(why + "; finishing " + std::to_string(flashing) + (flashing == 1 ? " radio" : " radios") +
-                      "; Ctrl-C again to stop " + (flashing == 1 ? "it" : "them"));
+        m_view.OnNote(why + "; finishing " + std::to_string(flashing) + (flashing == 1 ? " radio" : " radios") + "; " +
+                      m_options.stopAgain + " again to stop " + (flashing == 1 ? "it" : "them"));
 }
 
 void CStationRun::Watch()

@@ -133,6 +133,8 @@ struct StationOptions
     // unplugged and plugged again; 0: never.
     int quarantine = 0;
     CPortReleases* releases = nullptr;
+    // What stops the radios under way, as the front end names it in its notes.
+    std::string stopAgain = "Ctrl-C";
 };
 
 struct StationEnd
