@@ -203,13 +203,16 @@ StationTile CStationBoard::Tile(const Slot& slot) const
         if (s.flashedOn)
             detail += " (flashed before, at " + m_clock(s.flashedAt) + " on " + s.flashedOn->key + ")";
         set("flashing", detail, TileColour::Flashing);
-        tile.percent = s.step.empty() && s.bytes > 0 ? static_cast<int>(s.done * 100 / s.bytes) : 0;
+        // Between the images and after the last, the bar stays where the image before left it.
+        tile.percent = s.bytes > 0 ? static_cast<int>(s.done * 100 / s.bytes) : 0;
         return tile;
     }
     case PortState::Quarantined:
         set("check cable",
-            "check the cable or fixture: " + std::to_string(s.failedInRow) +
-                " radios failed in a row. Click here or press Space to take the port back",
+            "check the cable or fixture (" +
+                (s.failedInRow == 1 ? std::string("its last radio failed")
+                                    : std::to_string(s.failedInRow) + " radios failed in a row") +
+                "); click or press Space to take it back",
             TileColour::Failed);
         tile.releasable = true;
         return tile;

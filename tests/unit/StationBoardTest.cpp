@@ -95,12 +95,16 @@ TEST(StationBoard, ATileSaysWhatItsPortDoes)
     flashing.radioId = "KD7X-000042";
     StationPortStatus writing = Status("COM5", PortState::Flashing);
     writing.step = "sending the write command";
+    writing.image = "rcdb.bin";
+    writing.bytes = writing.done = 60000;
     StationPortStatus menu = Status("COM5", PortState::Settling);
     menu.menuAgain = true;
     StationPortStatus busy = Status("COM5", PortState::CannotOpen);
     busy.reason = "Access is denied.";
     StationPortStatus resting = Status("COM5", PortState::Quarantined);
     resting.failedInRow = 3;
+    StationPortStatus restingAfterOne = resting;
+    restingAfterOne.failedInRow = 1;
     const auto port = [](const StationPortStatus& s) { return [s](CStationBoard& b) { b.Port(s); }; };
     const auto state = [](PortState s) { return [s](CStationBoard& b) { b.Port(Status("COM5", s)); }; };
     const auto radio = [](const char* outcome) {
@@ -121,7 +125,13 @@ TEST(StationBoard, ATileSaysWhatItsPortDoes)
         {"before its worker said anything", {}, "waiting", "put a radio on", TileColour::Neutral, -1, ""},
         {"listening", {state(PortState::Waiting)}, "waiting", "put a radio on", TileColour::Neutral, -1, ""},
         {"sending an image", {port(flashing)}, "flashing", "app.bin, 2 resends", TileColour::Flashing, 50, ""},
-        {"between the images", {port(writing)}, "flashing", "sending the write command", TileColour::Flashing, 0, ""},
+        {"after the last image",
+         {port(writing)},
+         "flashing",
+         "sending the write command",
+         TileColour::Flashing,
+         100,
+         ""},
         {"its radio done",
          {port(flashing), radio("success"), state(PortState::Settling)},
          "done",
@@ -182,10 +192,17 @@ TEST(StationBoard, ATileSaysWhatItsPortDoes)
         {"resting",
          {radio("unable_to_write"), port(resting)},
          "check cable",
-         "check the cable or fixture: 3 radios failed in a row. Click here or press Space to take the port back",
+         "check the cable or fixture (3 radios failed in a row); click or press Space to take it back",
          TileColour::Failed,
          -1,
          failed.c_str()},
+        {"resting after one failure",
+         {port(restingAfterOne)},
+         "check cable",
+         "check the cable or fixture (its last radio failed); click or press Space to take it back",
+         TileColour::Failed,
+         -1,
+         ""},
         {"not plugged in", {state(PortState::Absent)}, "not plugged in", "", TileColour::Dim, -1, ""},
         {"the station ended",
          {state(PortState::Absent), state(PortState::Gone)},
