@@ -3,10 +3,28 @@
 #include "app/Logging.h"
 #include "config/Settings.h"
 #include "gui/MainDialog.h"
+#include "gui/StationWindow.h"
 #include "platform/Text.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <spdlog/spdlog.h>
+
+namespace
+{
+// The arguments after the program's name, read from the wide command line.
+std::vector<std::wstring> Arguments()
+{
+    std::vector<std::wstring> args;
+    int count = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; argv != nullptr && i < count; ++i)
+        args.emplace_back(argv[i]);
+    if (argv != nullptr)
+        LocalFree(argv);
+    return args;
+}
+} // namespace
 
 CKd7YmodemUpdateApp theApp;
 
@@ -19,6 +37,15 @@ BOOL CKd7YmodemUpdateApp::InitInstance()
     m_strModuleDir = GetModuleDir();
     m_strModuleName = GetModuleName();
 
+    // A switch that cannot be used is said before anything else opens.
+    StationSwitches switches = ParseStationSwitches(Arguments());
+    if (!switches.error.empty())
+    {
+        const std::wstring text = L"KD7XUpdateTool.exe /station: " + switches.error;
+        MessageBoxW(nullptr, text.c_str(), m_strModuleName.c_str(), MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+
     const std::wstring logPath = m_strModuleDir + m_strModuleName + L".log";
     std::string logError;
     auto logger = CreateAppLogger(PathFromWide(logPath), &logError);
@@ -30,6 +57,12 @@ BOOL CKd7YmodemUpdateApp::InitInstance()
         MessageBoxW(nullptr, text.c_str(), m_strModuleName.c_str(), MB_OK | MB_ICONWARNING);
     }
 
+    if (switches.station)
+    {
+        CStationDlg station(std::move(switches));
+        station.DoModal(nullptr);
+    }
+    else
     {
         CKd7YmodemUpdateDlg dialog;
         dialog.DoModal(nullptr);

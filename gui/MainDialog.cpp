@@ -6,6 +6,7 @@
 #include "engine/Kd7v001YmodemControl.h"
 #include "gui/AboutDialog.h"
 #include "gui/App.h"
+#include "gui/StationWindow.h"
 #include "platform/Text.h"
 #include "res/resource.h"
 #include "serial/win32/ComPortList.h"
@@ -83,6 +84,9 @@ BOOL CKd7YmodemUpdateDlg::OnInitDialog()
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about);
     }
+    wchar_t station[128] = {};
+    if (menu != nullptr && LoadStringW(AppInstance(), IDS_STATION, station, 128) > 0)
+        AppendMenuW(menu, MF_STRING, IDM_STATION, station);
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     ShowWindow(m_hWnd, SW_SHOW);
@@ -258,6 +262,12 @@ void CKd7YmodemUpdateDlg::OnSysCommand(UINT id, LPARAM)
         CAboutDlg about;
         about.DoModal(m_hWnd);
     }
+    // Not during an upgrade: the station would take the port from under it.
+    if ((id & 0xFFF0) == IDM_STATION && !m_running)
+    {
+        CStationDlg station;
+        station.DoModal(m_hWnd);
+    }
 }
 
 bool CKd7YmodemUpdateDlg::OnPaint()
@@ -301,7 +311,7 @@ bool CKd7YmodemUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, 
     switch (message)
     {
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == IDM_ABOUTBOX)
+        if ((wParam & 0xFFF0) == IDM_ABOUTBOX || (wParam & 0xFFF0) == IDM_STATION)
         {
             OnSysCommand(static_cast<UINT>(wParam), lParam);
             result = TRUE;

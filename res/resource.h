@@ -4,6 +4,8 @@
 #define IDS_ABOUTBOX 101
 #define IDD_KD7YMODEMUPDATE_DIALOG 102
 #define IDD_PROCTIP2 103
+#define IDD_STATION 104
+#define IDS_STATION 105
 #define IDR_MAINFRAME 128
 
 #define IDC_APP_BIN_FILE 1000
@@ -18,7 +20,49 @@
 #define IDC_RCDB_BROWSE 1010
 #define IDC_TIP_TEXT 1002
 
+// The station window: its choices, its tallies, its list of radios.
+#define IDC_ST_EVERY 1100
+#define IDC_ST_NAMED 1101
+#define IDC_ST_PORTS 1102
+#define IDC_ST_APP_LABEL 1103
+#define IDC_ST_APP 1104
+#define IDC_ST_APP_BROWSE 1105
+#define IDC_ST_RCDB_LABEL 1106
+#define IDC_ST_RCDB 1107
+#define IDC_ST_RCDB_BROWSE 1108
+#define IDC_ST_RECORD_LABEL 1109
+#define IDC_ST_RECORD 1110
+#define IDC_ST_RECORD_BROWSE 1111
+#define IDC_ST_COUNT_LABEL 1112
+#define IDC_ST_COUNT 1113
+#define IDC_ST_COUNT_UNIT 1114
+#define IDC_ST_MUTE 1115
+#define IDC_ST_START 1116
+#define IDC_ST_STOP 1117
+#define IDC_ST_CLOSE 1118
+#define IDC_ST_IMAGES 1119
+#define IDC_ST_RECORD_TEXT 1120
+#define IDC_ST_FLASHED 1121
+#define IDC_ST_FAILED 1122
+#define IDC_ST_YIELD 1123
+#define IDC_ST_RATE 1124
+#define IDC_ST_SINCE 1125
+#define IDC_ST_NOTE 1126
+#define IDC_ST_TILES_LABEL 1127
+#define IDC_ST_RADIOS_LABEL 1128
+#define IDC_ST_RADIOS 1129
+// A tile per port, 1200 for the first in port order; its texts are its own children.
+#define IDC_ST_TILE_FIRST 1200
+#define IDC_TILE_PORT 1
+#define IDC_TILE_STATE 2
+#define IDC_TILE_DETAIL 3
+#define IDC_TILE_BAR 4
+#define IDC_TILE_PERCENT 5
+#define IDC_TILE_ID 6
+#define IDC_TILE_LAST 7
+
 #define IDM_ABOUTBOX 0x0010
+#define IDM_STATION 0x0020
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif
