@@ -1,5 +1,6 @@
 // Drives KD7XUpdateTool.exe from outside, as an operator would: waits for its windows, presses
-// buttons, reads their texts. One step per invocation; without one it lists the steps.
+// buttons, reads their texts. One step per invocation; without one it lists the steps. The steps
+// work on the main dialog, or on the window --window CAPTION names first (the station window).
 // Exit codes are the driver's own findings, so that a caller can tell them from a Wine that failed
 // to start the driver (any other code: 1 most often, or a crash's):
 //   0   done
@@ -24,7 +25,8 @@ const int kStillThere = 11;
 const int kRefused = 12;
 const int kUsage = 64;
 
-const wchar_t* const kMainCaption = L"KD7X host upgrade tool";
+std::wstring g_mainCaption = L"KD7X host upgrade tool";
+const wchar_t* const kTileClass = L"KD7XStationTile";
 const int kGoneMs = 20000;
 // The message box's text control.
 const int kBoxText = 0xFFFF;
@@ -57,7 +59,7 @@ void Print(const std::wstring& text)
     std::printf("%s\n", narrow);
 }
 
-HWND MainWindow() { return FindWindowW(L"#32770", kMainCaption); }
+HWND MainWindow() { return FindWindowW(L"#32770", g_mainCaption.c_str()); }
 HWND AboutWindow() { return FindWindowW(L"#32770", L"About KD7XUpdateTool"); }
 
 struct Search
@@ -236,6 +238,73 @@ int PressEnter(const Args&)
     return SendInput(2, keys, sizeof(INPUT)) == 2 ? kDone : kRefused;
 }
 
+// The station window's tiles, in their order: port, state, detail, radio ID and last outcome
+// (the tile's controls 1, 2, 3, 6 and 7), joined by "|".
+BOOL CALLBACK CollectTile(HWND child, LPARAM out)
+{
+    wchar_t cls[32] = {};
+    GetClassNameW(child, cls, 32);
+    if (std::wstring(cls) == kTileClass)
+        reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
+    return TRUE;
+}
+
+std::vector<HWND> Tiles()
+{
+    std::vector<HWND> tiles;
+    if (MainWindow() != nullptr)
+        EnumChildWindows(MainWindow(), CollectTile, reinterpret_cast<LPARAM>(&tiles));
+    return tiles;
+}
+
+std::wstring TileLine(HWND tile)
+{
+    std::wstring line;
+    for (int id : {1, 2, 3, 6, 7})
+        line += (line.empty() ? L"" : L"|") + Text(tile, id);
+    return line;
+}
+
+HWND TileOf(const std::string& port)
+{
+    for (HWND tile : Tiles())
+        if (Text(tile, 1) == Wide(port))
+            return tile;
+    return nullptr;
+}
+
+int PrintTiles(const Args&)
+{
+    if (MainWindow() == nullptr)
+        return kNotFound;
+    for (HWND tile : Tiles())
+        Print(TileLine(tile));
+    return kDone;
+}
+
+// Until the port's tile line holds the text, then the line.
+int WaitTile(const Args& args)
+{
+    const std::wstring text = Wide(args[1]);
+    const bool seen = WaitFor(
+        [&] {
+            HWND tile = TileOf(args[0]);
+            return tile != nullptr && TileLine(tile).find(text) != std::wstring::npos;
+        },
+        Number(args[2]));
+    if (!seen)
+        return kNotFound;
+    Print(TileLine(TileOf(args[0])));
+    return kDone;
+}
+
+// A click on the tile, or Enter on it as the keyboard sends it: through the window's message loop.
+int PostToTile(const std::string& port, UINT message, WPARAM wParam)
+{
+    HWND tile = TileOf(port);
+    return tile != nullptr && PostMessageW(tile, message, wParam, 0) ? kDone : kNotFound;
+}
+
 struct Step
 {
     const char* name;
@@ -292,11 +361,32 @@ const Step kSteps[] = {
     {"focus", "", 0, Focus},
     {"press-enter", "", 0, PressEnter},
     {"rect", "main|tip|box|about", 1, Rect},
+    {"click", "ID", 1,
+     [](const Args& a) {
+         HWND button = MainWindow() != nullptr ? GetDlgItem(MainWindow(), Number(a[0])) : nullptr;
+         return button != nullptr && PostMessageW(button, BM_CLICK, 0, 0) ? kDone : kNotFound;
+     }},
+    {"enabled", "ID", 1,
+     [](const Args& a) {
+         HWND main = MainWindow();
+         if (main == nullptr)
+             return kNotFound;
+         std::printf("%d\n", IsWindowEnabled(GetDlgItem(main, Number(a[0]))) ? 1 : 0);
+         return kDone;
+     }},
+    {"syscommand", "ID", 1,
+     [](const Args& a) {
+         return PostMessageW(MainWindow(), WM_SYSCOMMAND, static_cast<WPARAM>(Number(a[0])), 0) ? kDone : kNotFound;
+     }},
+    {"tiles", "", 0, PrintTiles},
+    {"wait-tile", "PORT TEXT MS", 3, WaitTile},
+    {"click-tile", "PORT", 1, [](const Args& a) { return PostToTile(a[0], WM_LBUTTONDOWN, MK_LBUTTON); }},
+    {"press-tile", "PORT", 1, [](const Args& a) { return PostToTile(a[0], WM_KEYDOWN, VK_RETURN); }},
 };
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: gui_driver STEP [ARGUMENTS]; the steps:\n");
+    std::fprintf(stderr, "usage: gui_driver [--window CAPTION] STEP [ARGUMENTS]; the steps:\n");
     for (const Step& step : kSteps)
         std::fprintf(stderr, "  %s %s\n", step.name, step.arguments);
     return kUsage;
@@ -305,6 +395,12 @@ int Usage()
 
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && argv[1] == std::string("--window"))
+    {
+        g_mainCaption = Wide(argv[2]);
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2)
         return Usage();
     const Args args(argv + 2, argv + argc);
