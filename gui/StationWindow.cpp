@@ -199,9 +199,9 @@ void CStationDlg::MakeFonts()
         font.lfWeight = weight;
         return CreateFontIndirectW(&font);
     };
-    for (HFONT font : {m_fonts.port, m_fonts.state, m_fonts.text, m_tallyFont})
-        if (font != nullptr)
-            DeleteObject(font);
+    // The old fonts go once no control holds them.
+    const StationFonts old = m_fonts;
+    HFONT oldTally = m_tallyFont;
     m_fonts.port = make(13, FW_BOLD);
     m_fonts.state = make(22, FW_BOLD);
     m_fonts.text = make(10, FW_NORMAL);
@@ -210,6 +210,9 @@ void CStationDlg::MakeFonts()
         SendMessageW(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(m_tallyFont), FALSE);
     for (auto& tile : m_tiles)
         tile->SetFonts(m_fonts);
+    for (HFONT font : {old.port, old.state, old.text, oldTally})
+        if (font != nullptr)
+            DeleteObject(font);
 }
 
 void CStationDlg::LoadChoices()
@@ -509,8 +512,16 @@ void CStationDlg::TakeEvents()
     // One sound for what came at once, the failure's before all.
     if ((done || failed) && IsDlgButtonChecked(m_hWnd, IDC_ST_MUTE) != BST_CHECKED)
         MessageBeep(failed ? MB_ICONHAND : MB_ICONASTERISK);
+}
+
+void CStationDlg::Wake()
+{
+    // The events wait for the timer: until it has taken them, the inbox posts no other wake-up,
+    // so a bench of busy ports costs at most ten wake-ups a second.
     if (!m_paintDue)
         m_paintDue = SetTimer(m_hWnd, kPaintTimer, kPaintEveryMs, nullptr) != 0;
+    if (!m_paintDue)
+        TakeEvents();
 }
 
 void CStationDlg::Ended()
@@ -756,13 +767,14 @@ bool CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
     result = TRUE;
     switch (message)
     {
-    case kWakeMessage: TakeEvents(); return true;
+    case kWakeMessage: Wake(); return true;
     case kEndedMessage: Ended(); return true;
     case WM_TIMER:
         if (wParam != kPaintTimer)
             return false;
         KillTimer(m_hWnd, kPaintTimer);
         m_paintDue = false;
+        TakeEvents();
         Refresh();
         return true;
     case WM_CLOSE: Close(); return true;

@@ -34,7 +34,8 @@ private:
     void Browse(int field, bool record);
     void Start();
     void Stop();
-    // The workers' events onto the board; a paint is due within 100 ms.
+    // Events wait in the inbox: the paint timer runs, and takes them onto the board when it ends.
+    void Wake();
     void TakeEvents();
     void Ended();
     void Refresh();
