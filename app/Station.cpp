@@ -5,6 +5,7 @@
 #include "app/RadioText.h"
 #include "app/RecordFile.h"
 #include "app/RecordReport.h"
+#include "app/UtcTime.h"
 #include "platform/Digest.h"
 #include "platform/LineFile.h"
 #include "platform/Text.h"
@@ -42,33 +43,10 @@ public:
     void Sleep(DWORD milliseconds) override { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 };
 
-// 2024-05-01T08:15:02.123Z. UTC, so the records of benches in other time zones sort together;
-// computed here because gmtime's buffer is shared with every thread's localtime.
+// UTC, so the records of benches in other time zones sort together.
 std::string IsoUtc(WallClock::time_point t)
 {
-    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-    const long long day = 86400000;
-    long long days = ms / day;
-    long long rest = ms % day;
-    if (rest < 0)
-    {
-        rest += day;
-        --days;
-    }
-    // Days since 1970-01-01 to the civil date, in eras of 400 years that begin on 1 March.
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long long dayOfEra = days - era * 146097;
-    const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const long long monthFromMarch = (5 * dayOfYear + 2) / 153;
-    const long long month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
-    const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", year, month,
-                  dayOfYear - (153 * monthFromMarch + 2) / 5 + 1, rest / 3600000, rest / 60000 % 60, rest / 1000 % 60,
-                  rest % 1000);
-    return text;
+    return ::IsoUtc(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
 }
 
 // Where and when a radio ID succeeded.

@@ -131,6 +131,10 @@ TEST(ParseUtcTime, IsoDatesAndTimesToMillisecondsAndBack)
     EXPECT_EQ(UtcDate(1709164800000 - 1), "2024-02-28");
     EXPECT_EQ(UtcDate(-1), "1969-12-31");
     EXPECT_EQ(UtcDate(-day), "1969-12-31");
+    // What a station writes, it reads back to the millisecond.
+    for (const long long ms : {1796811302123LL, 951782400000LL, 0LL, -1LL})
+        EXPECT_EQ(ParseUtcTime(IsoUtc(ms)), ms) << IsoUtc(ms);
+    EXPECT_EQ(IsoUtc(1796811302123), "2026-12-09T10:15:02.123Z");
 }
 
 TEST(RecordReport, TwoDaysOfEveryKindOfLine)
