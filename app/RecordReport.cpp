@@ -36,6 +36,13 @@ double Median(std::vector<double> values)
 }
 } // namespace
 
+const RecordKeys& CRecordReport::Keys()
+{
+    static const RecordKeys keys{"outcome", "run_id", "radio",    "start",  "end",   "duration_s",
+                                 "port",    "stage",  "radio_id", "repeat", "images"};
+    return keys;
+}
+
 void CRecordReport::Add(const RecordLine& line)
 {
     ++m_counts.lines;

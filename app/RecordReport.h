@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -67,6 +68,8 @@ public:
     void Add(const RecordLine& line);
     // The figures of the lines added so far.
     RecordReportResult Result() const;
+    // The fields of a line it reads, for a reader that need not build the others.
+    static const RecordKeys& Keys();
 
 private:
     struct Tally
