@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -220,6 +221,12 @@ void Deliver(std::string& text, bool tooLong, bool ended, std::size_t number,
 
 bool IsRecordFile(const std::wstring& path, std::string& why)
 {
+    std::error_code ec;
+    if (std::filesystem::is_directory(PathFromWide(path), ec))
+    {
+        why = WideToUtf8(path) + " is a folder, not a station's record";
+        return false;
+    }
     std::ifstream in(PathFromWide(path), std::ios::binary);
     if (!in)
         return true; // none yet, or one the record's own opening will say it cannot open
