@@ -220,10 +220,10 @@ public:
         if (!seen && !m_result.cancelled)
         {
             const std::string& heard = m_listenText.Window();
-            m_result.detail = NarrowToWide(
-                heard.empty() ? std::string("the radio sent nothing while the tool listened")
-                              : "the radio sent text, but none with \"Main Menu\" (the last it sent: \"" +
-                                    EscapeRadioText(m_listenText.Last(80)) + "\")");
+            m_result.detail =
+                NarrowToWide(heard.empty() ? std::string("the radio sent nothing while the tool listened")
+                                           : "the radio sent text, but none with \"Main Menu\" (the last it sent: \"" +
+                                                 EscapeRadioText(m_listenText.Last(80)) + "\")");
         }
         if (seen)
         {

@@ -93,7 +93,8 @@ bool ReadSettingUtf8(const char* key, std::string& value, bool& cut)
     }
     // Wide, then UTF-8: a character outside the code page must not turn into a pattern's '?'.
     std::wstring buffer(kSize, L'\0');
-    const DWORD got = GetPrivateProfileStringW(kSection, Key(key).c_str(), kMissing, buffer.data(), kSize, path.c_str());
+    const DWORD got =
+        GetPrivateProfileStringW(kSection, Key(key).c_str(), kMissing, buffer.data(), kSize, path.c_str());
     buffer.resize(got);
     if (buffer == kMissing)
         return false;
