@@ -3,6 +3,7 @@
 #include "engine/Kd7v001YmodemControl.h"
 
 #include <algorithm>
+#include <cstddef>
 
 std::wstring FormatProgressText(const std::wstring& caption, int done, int total, bool percent)
 {
@@ -52,7 +53,8 @@ std::string FailureText(AttemptFailure why, const std::vector<char>& answer)
         return "NAK";
     // A radio that talks instead of answering is shown by its first bytes.
     constexpr std::size_t kShown = 16;
-    std::string hex = FormatHex(std::vector<char>(answer.begin(), answer.begin() + std::min(answer.size(), kShown)));
+    std::string hex = FormatHex(std::vector<char>(
+        answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(std::min(answer.size(), kShown))));
     hex.pop_back(); // the blank after the last byte
     return "answer " + hex + (answer.size() > kShown ? " ..." : "");
 }

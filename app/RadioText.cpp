@@ -2,6 +2,9 @@
 
 #include "config/Settings.h"
 
+#include <algorithm>
+#include <chrono>
+
 std::string EscapeRadioText(const std::string& bytes)
 {
     static const char digits[] = "0123456789abcdef";
@@ -45,6 +48,33 @@ std::string CompilePattern(const std::string& text, std::optional<std::regex>& p
         if (e.code() == std::regex_constants::error_complexity)
             return "back-references are not supported";
         return e.what();
+    }
+    // A quarter of a window, once of a byte the pattern does not name (no line end to stop it),
+    // once of the pattern's own text between line ends: a search costs at least the square of
+    // the text's length, so a whole window costs some sixteen times as much.
+    const std::size_t probeBytes = kRadioTextWindow / 4;
+    char stranger = '~';
+    for (const char c : std::string("~#@%&;=q"))
+        if (text.find(c) == std::string::npos)
+            stranger = c;
+    std::string mixed;
+    while (mixed.size() < probeBytes)
+        mixed += text + "\r\n";
+    mixed.resize(probeBytes);
+    long long worst = 0;
+    for (const std::string& probe : {std::string(probeBytes, stranger), mixed})
+    {
+        const auto start = std::chrono::steady_clock::now();
+        PatternFound(*pattern, probe);
+        const auto took = std::chrono::steady_clock::now() - start;
+        worst = std::max<long long>(worst, std::chrono::duration_cast<std::chrono::microseconds>(took).count());
+    }
+    const long long window = worst * 16 / 1000;
+    if (window > kMaxPatternSearchMs)
+    {
+        pattern.reset();
+        return "it would take about " + std::to_string(window) + " ms to search " + std::to_string(kRadioTextWindow) +
+               " bytes of a radio's text; write it simpler";
     }
     return {};
 }
@@ -110,8 +140,14 @@ RadioPatterns ReadRadioPatterns(std::vector<std::string>& warnings)
     RadioPatterns patterns;
     const auto pattern = [&warnings](const char* key, std::optional<std::regex>& compiled, std::string& text) {
         std::string value;
-        if (!ReadSettingRaw(key, value) || value.empty())
+        bool cut = false;
+        if (!ReadSettingUtf8(key, value, cut) || value.empty())
             return;
+        if (cut)
+        {
+            warnings.push_back(std::string(key) + " is longer than a pattern may be; it is ignored");
+            return;
+        }
         const std::string why = CompilePattern(value, compiled);
         if (why.empty())
             text = value;

@@ -15,7 +15,10 @@
 // The texts reported: menu_text (its last bytes), after_write_text (its first bytes).
 constexpr std::size_t kRadioTextShown = 512;
 // What a pattern is matched against: the last bytes received.
-constexpr std::size_t kRadioTextWindow = 2048;
+constexpr std::size_t kRadioTextWindow = 1024;
+// A pattern that takes longer than this to search a window of text is refused: matched again as
+// text arrives, it would hold the wait for the radio's word past its end.
+constexpr int kMaxPatternSearchMs = 500;
 constexpr DWORD kDefaultConfirmWaitMs = 10000;
 constexpr int kMaxConfirmWaitSeconds = 600;
 
@@ -32,8 +35,9 @@ struct RadioPatterns
     std::string radioIdText;
 };
 
-// An ECMAScript pattern; empty when it compiles, else why not. Matched in linear time (no
-// back-references), so no pattern and no text from a radio can make a match run away.
+// An ECMAScript pattern; empty when it compiles, else why not. Matched without backtracking (no
+// back-references), and refused when a search of a window of text takes longer than
+// kMaxPatternSearchMs, so no text from a radio can hold a match for long.
 std::string CompilePattern(const std::string& text, std::optional<std::regex>& pattern);
 bool PatternFound(const std::regex& pattern, const std::string& text);
 // The patterns of the settings file: ConfirmPattern, ConfirmWait (seconds) and RadioIdPattern of

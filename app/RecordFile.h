@@ -6,10 +6,14 @@
 
 #include <cstddef>
 #include <functional>
+#include <set>
 #include <string>
 
 // Longer than any line a station writes: a longer line is counted as bad, never read whole.
 constexpr std::size_t kMaxRecordLine = 1u << 20;
+
+// Top-level keys a reader asks for; looked up without copying the key.
+using RecordKeys = std::set<std::string, std::less<>>;
 
 struct RecordLine
 {
@@ -25,5 +29,7 @@ struct RecordLine
 bool IsRecordFile(const std::wstring& path, std::string& why);
 
 // Calls each for every line, in order (empty lines are skipped); false with the system's reason
-// when the file cannot be opened or read.
-bool ScanRecord(const std::wstring& path, const std::function<void(const RecordLine&)>& each, std::string& error);
+// when the file cannot be opened or read. With keys, only those of a line's top level are kept:
+// a reader of a long record builds no more of each line than it reads.
+bool ScanRecord(const std::wstring& path, const std::function<void(const RecordLine&)>& each, std::string& error,
+                const RecordKeys* keys = nullptr);

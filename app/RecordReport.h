@@ -4,22 +4,18 @@
 #pragma once
 
 #include "app/RecordFile.h"
+#include "app/UtcTime.h"
 
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 // Bad lines listed by number; more are only counted.
 constexpr std::size_t kMaxBadLineNumbers = 100;
-
-// Milliseconds since 1970-01-01 UTC of "2026-12-09", "2026-12-09T10:15:02.123Z" or
-// "2026-12-09T12:15:02+02:00" (no zone: UTC); nothing for any other text or an impossible date.
-std::optional<long long> ParseUtcTime(const std::string& text);
-// "2026-12-09": the UTC date of a time.
-std::string UtcDate(long long ms);
 
 struct RecordReportResult
 {
@@ -72,6 +68,8 @@ public:
     void Add(const RecordLine& line);
     // The figures of the lines added so far.
     RecordReportResult Result() const;
+    // The fields of a line it reads, for a reader that need not build the others.
+    static const RecordKeys& Keys();
 
 private:
     struct Tally

@@ -5,6 +5,7 @@
 #include "app/RadioText.h"
 #include "app/RecordFile.h"
 #include "app/RecordReport.h"
+#include "app/UtcTime.h"
 #include "platform/Digest.h"
 #include "platform/LineFile.h"
 #include "platform/Text.h"
@@ -42,33 +43,10 @@ public:
     void Sleep(DWORD milliseconds) override { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 };
 
-// 2024-05-01T08:15:02.123Z. UTC, so the records of benches in other time zones sort together;
-// computed here because gmtime's buffer is shared with every thread's localtime.
+// UTC, so the records of benches in other time zones sort together.
 std::string IsoUtc(WallClock::time_point t)
 {
-    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-    const long long day = 86400000;
-    long long days = ms / day;
-    long long rest = ms % day;
-    if (rest < 0)
-    {
-        rest += day;
-        --days;
-    }
-    // Days since 1970-01-01 to the civil date, in eras of 400 years that begin on 1 March.
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long long dayOfEra = days - era * 146097;
-    const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const long long monthFromMarch = (5 * dayOfYear + 2) / 153;
-    const long long month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
-    const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", year, month,
-                  dayOfYear - (153 * monthFromMarch + 2) / 5 + 1, rest / 3600000, rest / 60000 % 60, rest / 1000 % 60,
-                  rest % 1000);
-    return text;
+    return ::IsoUtc(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
 }
 
 // Where and when a radio ID succeeded.
@@ -76,6 +54,7 @@ struct FlashedRadio
 {
     WatchedPort port;
     WallClock::time_point at;
+    bool sameImages = false; // one of its successes was with the images of this run
 };
 
 class CStationRun;
@@ -130,7 +109,8 @@ private:
     void Loop();
     void Serve();
     // Until the radio has left; what a new radio put on meanwhile said, its menu with it, if one was.
-    std::vector<char> Settle();
+    // held: the radio is known to be still there, at its menu.
+    std::vector<char> Settle(bool held);
     // A radio's menu was seen: it is being flashed from now on.
     void Arrived();
     // Until the operator takes the port back, or it is unplugged and plugged again; false when
@@ -158,6 +138,9 @@ private:
     std::optional<std::string> m_lastId; // of the radio before, to know the next one by
     int m_number = 0;                    // this radio's number in the run, once its start is on disk
     int m_failedInRow = 0;               // radios that failed on this port since its last success
+    bool m_lastDone = false;             // the last radio succeeded (or was known done)
+    bool m_held = false;                 // the run ended at the menu of the radio just done
+    bool m_unrecorded = false;           // the run ended before its start could be recorded
     std::string m_stage;                 // the stage last put in the journal
     std::thread m_thread;
 };
@@ -177,6 +160,7 @@ public:
                                 {"sha256", Sha256Hex(image.bytes->data(), image.bytes->size())}});
             m_files.push_back({image.path, FileStamp(image.path)});
         }
+        m_digests = Digests(m_images);
         // The time the run began and a random part: unique to this run, and sorted by time.
         char run[64];
         std::snprintf(run, sizeof run, "%s-%08x", IsoUtc(clock.Wall()).c_str(),
@@ -212,6 +196,8 @@ private:
         std::string stamp; // its size and time when read
     };
     static std::string FileStamp(const std::wstring& path);
+    // The SHA-256 of each image of a record line's images.
+    static std::set<std::string> Digests(const nlohmann::json& images);
     bool OpenRecord();
     // What the record says of earlier runs: radios that succeeded, radios never ended.
     void ReadBack();
@@ -234,6 +220,7 @@ private:
     std::map<int, nlohmann::json> m_journal; // the radios under way, by number
     int m_starts = 0;
     nlohmann::json m_images = nlohmann::json::array();
+    std::set<std::string> m_digests; // of this run's images
     std::vector<FileSeen> m_files;
     StationTally m_tally;
     std::vector<StationRadio> m_radios;
@@ -302,6 +289,9 @@ void CWorker::Serve()
         const WatchedPort port = Port();
         UpgradeRequest request = m_station.m_options.request;
         request.device = port.device;
+        // A radio that restarts with its own USB port may come back as another device: its
+        // place keeps its name.
+        request.reopenDevice = port.key.rfind('/', 0) == 0 ? Utf8ToWide(port.key) : port.device;
         request.listenUntilMenu = true;
         request.heard = std::move(heard);
         heard.clear();
@@ -309,6 +299,13 @@ void CWorker::Serve()
             request.logger = port.key;
         m_flashing = false;
         const UpgradeResult result = RunUpgrade(request, *this, m_station.m_options.makePort);
+        if (m_held)
+        {
+            // Nothing to record: the same radio, waiting to be unplugged.
+            m_held = false;
+            heard = Settle(true);
+            continue;
+        }
         if (!m_flashing)
         {
             // No radio: the port did not open, went away while listening, or listening was stopped.
@@ -327,17 +324,17 @@ void CWorker::Serve()
         }
         m_flashing = false;
         m_lastId = result.radioId;
-        const bool unrecorded = m_number == 0 && !m_station.m_options.recordPath.empty() &&
-                                result.outcome == UpgradeOutcome::AlreadyFlashed && !m_repeat;
-        if (unrecorded)
+        if (m_unrecorded)
         {
             // Left untouched: the station takes no radio it cannot record.
+            m_unrecorded = false;
             m_status.reason = "not flashed: the record cannot be written";
             return;
         }
         m_station.Record(port, m_radioStart, m_radioStartMs, result, m_repeat, m_number);
         m_number = 0;
         const int code = RunExitCode(result, 0);
+        m_lastDone = code == kExitSuccess;
         if (code == kExitSuccess && result.outcome != UpgradeOutcome::AlreadyFlashed)
             m_failedInRow = 0;
         else if (code != kExitSuccess && !result.cancelled)
@@ -345,7 +342,7 @@ void CWorker::Serve()
         m_status.failedInRow = m_failedInRow;
         if (m_station.Cancelled())
             return;
-        heard = Settle();
+        heard = Settle(false);
         const int quarantine = m_station.m_options.quarantine;
         if (quarantine > 0 && m_failedInRow >= quarantine)
         {
@@ -360,9 +357,9 @@ void CWorker::Serve()
 // settle time (what comes meanwhile, its menu again or its restart, is dropped), or the port gone.
 // A menu that names another radio than the last is the next radio, put on quickly: its text goes
 // to the next run.
-std::vector<char> CWorker::Settle()
+std::vector<char> CWorker::Settle(bool held)
 {
-    m_status.menuAgain = false;
+    m_status.menuAgain = held;
     Enter(PortState::Settling);
     IStationClock& clock = m_station.m_clock;
     const auto& pattern = m_station.m_options.request.patterns.radioId;
@@ -456,26 +453,41 @@ void CWorker::Arrived()
 
 std::wstring CWorker::OnRadioSeen(const UpgradeResult& result)
 {
+    // The radio done a moment ago, still on its port and at its menu: not a new radio.
+    if (result.radioId && m_lastId && *result.radioId == *m_lastId && m_lastDone)
+    {
+        m_held = true;
+        return L"still on its port";
+    }
     m_repeat = false;
     m_status.flashedOn.reset();
     m_status.radioId = result.radioId ? EscapeRadioText(*result.radioId) : std::string();
+    bool sameImages = false;
     if (result.radioId)
     {
         if (const auto before = m_station.FlashedBefore(m_status.radioId))
         {
             m_repeat = true;
+            sameImages = before->sameImages;
             m_status.flashedOn = before->port;
             m_status.flashedAt = before->at;
+            m_status.flashedSameImages = sameImages;
         }
     }
     Arrived();
     Send();
-    if (m_repeat && m_station.m_options.once)
-        return L"already flashed: " + NarrowToWide(m_status.radioId) + L" succeeded before; not flashed again";
+    // Already flashed means flashed with these images: a radio flashed before a new release is not.
+    if (m_repeat && sameImages && m_station.m_options.once)
+        return L"already flashed: " + NarrowToWide(m_status.radioId) +
+               L" succeeded with these images before; not "
+               L"flashed again";
     // Its start on disk before its first byte, or no byte at all.
     m_number = m_station.Started(Port(), m_radioStart, result, m_repeat);
     if (m_number == 0 && !m_station.m_options.recordPath.empty())
+    {
+        m_unrecorded = true;
         return L"not flashed: the record cannot be written";
+    }
     m_stage = "select";
     return {};
 }
@@ -542,6 +554,16 @@ bool CWorker::OnWriteProgress(int done, int total)
 
 bool CWorker::OnWait() { return m_flashing ? m_station.Cancelled() : StopListening(); }
 
+std::set<std::string> CStationRun::Digests(const nlohmann::json& images)
+{
+    std::set<std::string> digests;
+    if (images.is_array())
+        for (const auto& image : images)
+            if (image.is_object())
+                digests.insert(image.value("sha256", ""));
+    return digests;
+}
+
 std::string CStationRun::FileStamp(const std::wstring& path)
 {
     std::error_code ec;
@@ -556,9 +578,14 @@ bool CStationRun::OpenRecord()
     if (m_options.recordPath.empty())
         return true;
     std::string error;
-    std::size_t cut = 0;
-    // Another file named by mistake is never appended to, nor cut.
-    if (!IsRecordFile(m_options.recordPath, error) || !m_record.Open(m_options.recordPath, error, cut))
+    std::size_t cut = 0, ended = 0;
+    // Another file named by mistake is never appended to, nor cut; a whole line without its end
+    // is a radio's record all the same.
+    const auto whole = [](const std::string& line) {
+        const auto json = nlohmann::json::parse(line, nullptr, false);
+        return json.is_object() && json.contains("outcome");
+    };
+    if (!IsRecordFile(m_options.recordPath, error) || !m_record.Open(m_options.recordPath, error, cut, ended, whole))
     {
         m_tally.recordError = error;
         return false;
@@ -566,6 +593,8 @@ bool CStationRun::OpenRecord()
     if (cut > 0)
         m_view.OnNote("the record's last line was torn (the station before was stopped while writing it): its " +
                       std::to_string(cut) + (cut == 1 ? " byte was" : " bytes were") + " removed");
+    if (ended > 0)
+        m_view.OnNote("the record's last line lacked only its line end: it was given one and kept");
     ReadBack();
     return true;
 }
@@ -603,7 +632,9 @@ void CStationRun::ReadBack()
             if (port != json.end() && port->is_string())
                 flashed.port.key = port->get<std::string>();
             flashed.port.device = Utf8ToWide(json.value("device", ""));
-            m_flashed[id->get<std::string>()] = flashed;
+            FlashedRadio& known = m_flashed[id->get<std::string>()];
+            flashed.sameImages = known.sameImages || Digests(json.value("images", nlohmann::json())) == m_digests;
+            known = flashed;
         },
         why);
     if (open.empty())
@@ -798,7 +829,7 @@ void CStationRun::Record(WatchedPort port, WallClock::time_point start, std::uin
        : radio.result.cancelled ? m_tally.cancelled
                                 : m_tally.failed);
     if (code == kExitSuccess && !already && result.radioId)
-        m_flashed[EscapeRadioText(*result.radioId)] = {radio.port, radio.end};
+        m_flashed[EscapeRadioText(*result.radioId)] = {radio.port, radio.end, true};
     m_radios.push_back(radio);
     m_view.OnRadio(radio, m_tally);
     const bool counted = m_options.count > 0 && m_tally.flashed >= m_options.count;

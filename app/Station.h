@@ -56,6 +56,7 @@ struct StationPortStatus
     std::string radioId;                         // the radio's ID, escaped, once its menu named it
     std::optional<WatchedPort> flashedOn;        // a radio whose ID already succeeded: where, and when
     std::chrono::system_clock::time_point flashedAt;
+    bool flashedSameImages = false; // and with the images of this run
 };
 
 // One radio, as the record holds it.

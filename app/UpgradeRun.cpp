@@ -162,8 +162,9 @@ public:
             m_view.OnTraceText(b);
         });
         engine.m_sigAnswerTrace.connect([this](const std::vector<char>& b) {
-            // The answer read after the write command is the first of the radio's restart text.
-            if (m_result.stage == UpgradeStage::Write)
+            // The answer read after the write command is the first of the radio's restart text;
+            // what came before the command went out is not.
+            if (m_afterWriteStarted)
                 m_afterWrite.Add(b.data(), b.size());
             m_view.OnTraceHex(b);
         });
@@ -174,6 +175,7 @@ public:
                 m_result.stage = UpgradeStage::End;
             if (m_result.stage == UpgradeStage::Eot)
                 ++m_eots;
+            m_afterWriteStarted = frame == std::vector<char>{Kd7v001YmodemControl::HOST_WRITE};
             m_attempts = {};
         });
         engine.m_sigAttemptFailed.connect(
@@ -215,6 +217,14 @@ public:
             seen = engine.HostListenUpdate(&port);
         }
         m_listening = false;
+        if (!seen && !m_result.cancelled)
+        {
+            const std::string& heard = m_listenText.Window();
+            m_result.detail =
+                NarrowToWide(heard.empty() ? std::string("the radio sent nothing while the tool listened")
+                                           : "the radio sent text, but none with \"Main Menu\" (the last it sent: \"" +
+                                                 EscapeRadioText(m_listenText.Last(80)) + "\")");
+        }
         if (seen)
         {
             m_result.menuText = m_listenText.Last(kRadioTextShown);
@@ -252,6 +262,7 @@ public:
     {
         m_result.stage = UpgradeStage::Write;
         m_result.block = 0;
+        m_result.image = 0;
         m_attempts = {};
         ConnectProgress(engine.m_sigHostWriteProgress, kCaptionLocation, false);
         return engine.HostWriteLocation(&port);
@@ -276,11 +287,14 @@ public:
         const DWORD start = engine.GetTick();
         const int total = static_cast<int>((patterns.confirmWaitMs + 999) / 1000);
         bool open = !unsure;
+        bool everOpen = open; // the port came back, if it went
         bool matched = false;
         std::string anotherId;
-        const auto heard = [&](const std::vector<char>& bytes) {
-            m_afterWrite.Add(bytes.data(), bytes.size());
-            m_view.OnTraceText(bytes);
+        std::size_t unsearched = 0;
+        // Matched as lines end, or every few dozen bytes of a line that does not: a radio that
+        // sends a byte at a time costs no search per byte.
+        const auto search = [&] {
+            unsearched = 0;
             if (patterns.radioId && m_result.radioId)
             {
                 const auto id = FindRadioId(*patterns.radioId, m_afterWrite.Window());
@@ -290,11 +304,18 @@ public:
             matched = anotherId.empty() && PatternFound(*patterns.confirm, m_afterWrite.Window());
             return matched || !anotherId.empty();
         };
+        const auto heard = [&](const std::vector<char>& bytes) {
+            constexpr std::size_t kSearchEvery = 64;
+            m_afterWrite.Add(bytes.data(), bytes.size());
+            m_view.OnTraceText(bytes);
+            unsearched += bytes.size();
+            const bool lineEnd = std::any_of(bytes.begin(), bytes.end(), [](char c) { return c == '\n' || c == '\r'; });
+            return (lineEnd || unsearched >= kSearchEvery) && search();
+        };
         // What came with the write command's answer counts too.
-        if (!m_afterWrite.Window().empty())
-            heard({});
+        unsearched = m_afterWrite.Window().size();
         const std::wstring device = m_request.reopenDevice.empty() ? m_request.device : m_request.reopenDevice;
-        for (DWORD spent = 0; !matched && anotherId.empty() && spent < patterns.confirmWaitMs;
+        for (DWORD spent = 0; !(unsearched > 0 && search()) && spent < patterns.confirmWaitMs;
              spent = engine.GetTick() - start)
         {
             const int left = static_cast<int>((patterns.confirmWaitMs - spent + 999) / 1000);
@@ -309,7 +330,7 @@ public:
                 try
                 {
                     OpenPort(port, device, kConfirmReadMs, kZeroTimeoutWriteMs);
-                    open = true;
+                    open = everOpen = true;
                 }
                 catch (const CSerialException&)
                 {
@@ -323,8 +344,9 @@ public:
                 timeouts.ReadTotalTimeoutConstant = kConfirmReadMs;
                 port.SetTimeouts(timeouts);
                 // A second at a time, so the seconds left are shown.
-                if (!engine.HostReadText(&port, std::min<DWORD>(1000, patterns.confirmWaitMs - spent), heard) &&
-                    m_result.cancelled)
+                if (engine.HostReadText(&port, std::min<DWORD>(1000, patterns.confirmWaitMs - spent), heard))
+                    break;
+                if (m_result.cancelled)
                     break;
             }
             catch (const CSerialException&)
@@ -337,10 +359,11 @@ public:
         if (matched)
             return true;
         // Cut short by a stop: the radio may have its upgrade, unconfirmed.
+        const DWORD waited = engine.GetTick() - start;
         if (!engine.Pause(0))
             m_result.cancelled = true;
         const std::string said = m_afterWrite.First().empty()
-                                     ? "the radio said nothing"
+                                     ? (everOpen ? "the radio said nothing" : "its port did not come back")
                                      : "the radio said \"" + EscapeRadioText(m_afterWrite.First()) + "\"";
         m_result.outcome = unsure ? UpgradeOutcome::HostNotResponding : UpgradeOutcome::NotConfirmed;
         if (!anotherId.empty())
@@ -349,15 +372,15 @@ public:
                                NarrowToWide(EscapeRadioText(anotherId)) + L", not " +
                                NarrowToWide(EscapeRadioText(*m_result.radioId)) + L")";
             m_result.detail = NarrowToWide(said);
+            return false;
         }
-        else
-        {
-            m_result.message = unsure ? NarrowToWide(kHostNotResponding) : kNotConfirmed;
-            m_result.detail =
-                NarrowToWide((unsure ? std::string("the port went away as the write command went out, and ") : "") +
-                             "no match for \"" + EscapeRadioText(patterns.confirmText) + "\" within " +
-                             Plural(total, "second", "seconds") + "; " + said);
-        }
+        m_result.message = unsure ? NarrowToWide(kHostNotResponding) : kNotConfirmed;
+        const std::string when = m_result.cancelled
+                                     ? "stopped after " + Plural(static_cast<int>(waited / 1000), "second", "seconds")
+                                     : "within " + Plural(total, "second", "seconds");
+        m_result.detail =
+            NarrowToWide((unsure ? std::string("the port went away as the write command went out, and ") : "") +
+                         "no match for \"" + EscapeRadioText(patterns.confirmText) + "\" " + when + "; " + said);
         return false;
     }
 
@@ -441,6 +464,7 @@ private:
     DWORD m_listenStart = 0;
     CRadioText m_listenText;
     CRadioText m_afterWrite;
+    bool m_afterWriteStarted = false; // the write command has gone out
     Attempts m_attempts;
     int m_eots = 0; // of the image under way
 };

@@ -42,6 +42,11 @@ std::string ParsePinnedDigests(const std::vector<std::string>& values, PinnedDig
 std::string ReadManifest(const std::string& file, std::string& app, std::string& rcdb, PinnedDigests& pinned)
 {
     const auto path = PathFromWide(Utf8ToWide(file));
+    // A manifest names two files: a bigger one, or a device, is not one.
+    constexpr std::uintmax_t kLargest = 1u << 20;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) > kLargest)
+        return "the manifest " + file + " is not a file of at most 1 MiB";
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return "cannot read the manifest " + file;

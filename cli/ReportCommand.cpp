@@ -199,7 +199,7 @@ int ReportCommand(const CliOptions& options, const std::string& record, const st
         error = std::make_error_code(std::errc::is_a_directory).message();
     else
         read = ScanRecord(
-            path, [&report](const RecordLine& line) { report.Add(line); }, error);
+            path, [&report](const RecordLine& line) { report.Add(line); }, error, &CRecordReport::Keys());
     if (!read)
         return Refuse(options, kExitNoInput, ExitName(kExitNoInput), "cannot read the record " + record + ": " + error);
     const RecordReportResult result = report.Result();

@@ -149,7 +149,9 @@ std::string CStationView::Line(const Row& row) const
     case PortState::CannotOpen:
         state = Paint("cannot open since " + ClockTime(s.since) + ": " + TerminalText(s.reason), false);
         break;
-    case PortState::Quarantined: state = Paint(QuarantineText(s), false); break;
+    case PortState::Quarantined:
+        // What the operator must do comes first, before a long last outcome is cut at the edge.
+        return Paint(QuarantineText(s), false) + (row.last.empty() ? "" : "; " + Paint(row.last, row.lastOk));
     case PortState::Gone: state = "stopped"; break;
     }
     return row.last.empty() ? state : Paint(row.last, row.lastOk) + "; " + state;
@@ -223,6 +225,9 @@ void CStationView::OnPort(const StationPortStatus& status)
             m_err << ClockTime(status.since) << " [" << row.label << "] " << TerminalText(text) << std::endl;
         }
     }
+    // A port that rests is said above the lines too, whole.
+    if (m_options.redraw && changed && status.state == PortState::Quarantined && before != PortState::Quarantined)
+        Above(ClockTime(status.since) + " [" + row.label + "] " + Paint(QuarantineText(status), false));
     // An unplugged port's line goes with it.
     if (status.state == PortState::Gone && before == PortState::Absent)
         m_rows.erase(status.port.key);

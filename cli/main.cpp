@@ -232,8 +232,10 @@ int main(int argc, char** argv)
         if (cli.count("--report") != 0)
         {
             for (const char* flag :
-                 {"--station", "--port", "--all", "--app", "--rcdb", "--simulate", "--radios", "--list-ports",
-                  "--record", "--count", "--settle", "--manifest", "--expect-sha256"})
+                 {"--station",       "--port",       "--all",       "--app",        "--rcdb",    "--simulate",
+                  "--radios",        "--list-ports", "--record",    "--count",      "--settle",  "--manifest",
+                  "--expect-sha256", "--once",       "--no-record", "--quarantine", "--confirm", "--confirm-wait",
+                  "--radio-id",      "--station-id", "--operator"})
                 if (cli.count(flag) != 0)
                     return Refuse(options, kExitUsage, "usage_error", std::string(flag) + " does not go with --report");
             return ReportCommand(options, report, cli.count("--since") != 0 ? std::optional(since) : std::nullopt);

@@ -28,6 +28,10 @@ int ReadSettingInt(const char* key, int defaultValue);
 std::string ReadSettingString(const char* key);
 // The value as the file holds it, without the integer rules; false when the key is missing.
 bool ReadSettingRaw(const char* key, std::string& value);
+// A text value in UTF-8 whatever the file's code page (a pattern to match a radio's bytes
+// against); false when the key is missing. cut: longer than the program reads (1023 characters).
+bool ReadSettingUtf8(const char* key, std::string& value, bool& cut);
+
 // Another section of the same file ([Station], the station window's choices), read and written as
 // [Device] is: at each use, never cached.
 bool ReadSectionRaw(const char* section, const char* key, std::string& value);

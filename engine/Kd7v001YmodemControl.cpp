@@ -660,9 +660,16 @@ bool Kd7v001YmodemControl::HostWriteLocation(ISerialPort* port)
         for (int left = retries;;)
         {
             --left;
-            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)) &&
-                DrainWrittenCommand(port, timeouts, seen))
-                break;
+            if (WriteSerialFrame(port, event.Get(), frame, Budget(kNoDeadline)))
+            {
+                if (DrainWrittenCommand(port, timeouts, seen))
+                    break;
+                // Taken by the port and not seen to leave: another copy would follow it to the
+                // radio, which would write twice. Only the radio's word can tell now.
+                if (!StopAsked())
+                    m_writeUnsure = true;
+                return false;
+            }
             if (StopAsked())
                 return false;
             LogError(__LINE__, kLogWriteFailed, frame.size(), left);

@@ -7,9 +7,10 @@ namespace
 constexpr std::int64_t kChunk = 4096;
 } // namespace
 
-bool CLineFile::Open(const std::wstring& path, std::string& error, std::size_t& cut)
+bool CLineFile::Open(const std::wstring& path, std::string& error, std::size_t& cut, std::size_t& ended,
+                     const std::function<bool(const std::string&)>& isWhole)
 {
-    cut = 0;
+    cut = ended = 0;
     if (!OpenFile(path, error))
         return false;
     // The file ends just after its last line end; anything behind it, however long, is a line a
@@ -32,6 +33,19 @@ bool CLineFile::Open(const std::wstring& path, std::string& error, std::size_t& 
                 whole = start + i;
         }
         end = start;
+    }
+    // A line that lacks only its end (written by hand, or torn just before it) keeps what it says.
+    constexpr std::int64_t kLongestWhole = 1 << 20;
+    if (whole < size && size - whole <= kLongestWhole && isWhole)
+    {
+        std::string tail(static_cast<std::size_t>(size - whole), '\0');
+        std::size_t written = 0;
+        if (ReadAt(whole, tail.data(), tail.size()) == static_cast<std::int64_t>(tail.size()) && isWhole(tail) &&
+            Write("\n", written, error) && Sync(error))
+        {
+            ended = tail.size();
+            return true;
+        }
     }
     if (whole < size)
     {
@@ -56,7 +70,13 @@ bool CLineFile::Append(const std::string& line, std::string& error)
     const std::int64_t before = Size();
     std::size_t written = 0;
     if (!Write(line, written, error))
+    {
+        // A write that failed part-way leaves no fragment for the next line to be glued to.
+        std::string why;
+        if (before >= 0 && Size() != before)
+            Truncate(before, why);
         return false;
+    }
     if (written != line.size())
     {
         // A full disk took part of it: take the part back so no torn line stays.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class CLineFile
@@ -17,9 +18,11 @@ public:
 
     // Opens for appending, made when missing (its folder is not), and for this process alone: a
     // second writer is refused. False with a reason. A last line without its line end, of any
-    // length, is cut (cut: the bytes removed): the caller makes sure the file is one of its own
+    // length, is cut (cut: the bytes removed), unless isWhole says it is a line that lacks only its
+    // end (then it gets one; ended: its bytes): the caller makes sure the file is one of its own
     // first. The path is wide, so a folder outside the Windows code page is kept whole.
-    bool Open(const std::wstring& path, std::string& error, std::size_t& cut);
+    bool Open(const std::wstring& path, std::string& error, std::size_t& cut, std::size_t& ended,
+              const std::function<bool(const std::string&)>& isWhole = {});
     // One line, its line end included; false with a reason.
     bool Append(const std::string& line, std::string& error);
     bool IsOpen() const { return m_file != -1; }

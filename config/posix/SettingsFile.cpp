@@ -139,6 +139,17 @@ void InitModulePathsFromExecutable()
 
 bool ReadSettingRaw(const char* key, std::string& value) { return ReadSectionRaw(kSection, key, value); }
 
+bool ReadSettingUtf8(const char* key, std::string& value, bool& cut)
+{
+    constexpr std::size_t kLongest = 1023;
+    if (!ReadSettingRaw(key, value))
+        return false;
+    cut = value.size() > kLongest;
+    if (cut)
+        value.resize(kLongest);
+    return true;
+}
+
 bool ReadSectionRaw(const char* section, const char* key, std::string& value)
 {
     std::string text, why;

@@ -77,6 +77,32 @@ void InitModulePathsFromExecutable()
 
 bool ReadSettingRaw(const char* key, std::string& value) { return ReadSectionRaw("Device", key, value); }
 
+bool ReadSettingUtf8(const char* key, std::string& value, bool& cut)
+{
+    constexpr DWORD kSize = 1024;
+    const std::wstring path = GetIniPath();
+    std::string text;
+    if (ReadUtf8File(path, text))
+    {
+        if (!FindIniValue(text, "Device", key, value))
+            return false;
+        cut = value.size() >= kSize;
+        if (cut)
+            value.resize(kSize - 1);
+        return true;
+    }
+    // Wide, then UTF-8: a character outside the code page must not turn into a pattern's '?'.
+    std::wstring buffer(kSize, L'\0');
+    const DWORD got =
+        GetPrivateProfileStringW(kSection, Key(key).c_str(), kMissing, buffer.data(), kSize, path.c_str());
+    buffer.resize(got);
+    if (buffer == kMissing)
+        return false;
+    cut = got == kSize - 1;
+    value = WideToUtf8(buffer);
+    return true;
+}
+
 bool ReadSectionRaw(const char* section, const char* key, std::string& value)
 {
     const std::wstring path = GetIniPath();

@@ -33,8 +33,10 @@ public:
             if (got != ERROR_SUCCESS || type != REG_SZ)
                 continue;
             data[std::min<DWORD>(dataSize / sizeof(wchar_t), 63)] = L'\0';
-            // \Device\SerialN are the machine's own UARTs; USB adapters register under their drivers' names.
-            if (std::wstring(name).rfind(L"\\Device\\Serial", 0) == 0)
+            // \Device\SerialN are the machine's own UARTs, \Device\BthModemN Bluetooth links (opening
+            // one starts a connection); USB adapters register under their drivers' names.
+            const std::wstring driver = name;
+            if (driver.rfind(L"\\Device\\Serial", 0) == 0 || driver.rfind(L"\\Device\\BthModem", 0) == 0)
                 continue;
             const std::wstring com = data;
             ports.push_back({WideToUtf8(com), L"\\\\.\\" + com, {}, {}});

@@ -149,7 +149,7 @@ TEST(Transfer, ASingleLostAnswerIsRecoveredWhereTheNextOneShowsWhereTheRadioIs)
     {
         const char* name;
         std::function<bool(const std::vector<char>&, int eots)> lost; // the frame whose answer is lost
-        bool silentAfterEnd;                                           // the radio says nothing at its menu
+        bool silentAfterEnd;                                          // the radio says nothing at its menu
         bool ok;
     };
     const auto isEndBlock = [](const std::vector<char>& f, int eots) { return f.size() == 133 && eots == 2; };

@@ -839,35 +839,53 @@ TEST_F(CliTest, StationKnowsEachRadioByItsId)
     EXPECT_EQ(both.Wait(), 0) << both.Err();
     ASSERT_TRUE(second) << "the second radio waits at its menu\n" << both.Err();
 
-    // The first radio again, on another port.
+    // The first radio again, on another port, left there at its menu: recorded once, not again at
+    // each look at its port.
     const std::string again = StartRadio({"--serial", "KD7X-001001"});
     Process once;
-    once.Start(Update(with({"-p", again, "--once"})), m_dir, "once", {}, m_dir.Path().string());
+    std::vector<std::string> quick = with({"-p", again, "--once"});
+    *(std::find(quick.begin(), quick.end(), "--settle") + 1) = "1";
+    once.Start(Update(quick), m_dir, "once", {}, m_dir.Path().string());
     ASSERT_TRUE(WaitUntil([&] { return Has(ReadText(record), "already_flashed"); })) << once.Err();
+    std::this_thread::sleep_for(std::chrono::seconds(4));
     kill(once.pid, SIGINT);
     EXPECT_EQ(once.Wait(), 0) << "not flashed again is no failure\n" << once.Err();
     EXPECT_TRUE(Has(once.Err(), "KD7X-001001 was flashed at ")) << once.Err();
     EXPECT_TRUE(Has(once.Err(), "1 already flashed")) << once.Err();
+    EXPECT_TRUE(Has(once.Err(), "the radio still shows its menu: unplug it")) << once.Err();
+
+    // A new release: the same radio is flashed again with --once, as a repeat.
+    WriteBytes(m_dir.File("app2.bin"), RandomImage(3000, 4));
+    StopRadio(m_radios.back());
+    const std::string release = StartRadio({"--serial", "KD7X-001001"});
+    std::vector<std::string> args = with({"-p", release, "--once", "--count", "1"});
+    std::replace(args.begin(), args.end(), std::string("app.bin"), std::string("app2.bin"));
+    Process newer;
+    newer.Start(Update(args), m_dir, "newer", {}, m_dir.Path().string());
+    EXPECT_EQ(newer.WaitFor(30000), 0) << newer.Err();
 
     std::istringstream lines(ReadText(record));
     std::vector<Json> radios;
     for (std::string line; std::getline(lines, line);)
         if (Json::parse(line)["outcome"] != "started")
             radios.push_back(Json::parse(line));
-    ASSERT_EQ(radios.size(), 3u);
-    const std::vector<std::tuple<std::string, std::string, bool>> expected{
-        {"success", "KD7X-001001", false}, {"success", "KD7X-001002", false}, {"already_flashed", "KD7X-001001", true}};
+    const std::vector<std::tuple<std::string, std::string, bool>> expected{{"success", "KD7X-001001", false},
+                                                                           {"success", "KD7X-001002", false},
+                                                                           {"already_flashed", "KD7X-001001", true},
+                                                                           {"success", "KD7X-001001", true}};
+    ASSERT_EQ(radios.size(), expected.size());
     for (std::size_t i = 0; i < radios.size(); ++i)
     {
         EXPECT_EQ(radios[i]["outcome"], std::get<0>(expected[i])) << i;
         EXPECT_EQ(radios[i]["radio_id"], std::get<1>(expected[i])) << i;
         EXPECT_EQ(radios[i]["repeat"], std::get<2>(expected[i])) << i;
-        EXPECT_EQ(radios[i]["confirmed"], i < 2 ? Json(true) : Json(nullptr)) << i;
+        EXPECT_EQ(radios[i]["confirmed"], i == 2 ? Json(nullptr) : Json(true)) << i;
     }
     EXPECT_TRUE(Has(radios[0]["menu_text"], "S/N KD7X-001001"));
     EXPECT_TRUE(Has(radios[1]["after_write_text"], "upgrade OK"));
     EXPECT_EQ(ReadBytes(m_dir.File("received0/2/app.bin")), ReadBytes(m_dir.File("app.bin")));
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("received1/app.bin"))) << "flashed again";
+    EXPECT_EQ(ReadBytes(m_dir.File("received2/app2.bin")), ReadBytes(m_dir.File("app2.bin")));
 }
 
 TEST_F(CliTest, ReportOverARecordAndWhatItRefuses)

@@ -6,6 +6,7 @@
 #include "../support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 TEST(SettingsPath, ModuleFolderAndBaseName)
 {
@@ -107,30 +108,34 @@ TEST(IniText, ReadsAsThePrivateProfileFunctionsAndEditsOneLine)
     }
 }
 
-// The record file: a last line torn by a crash is cut whatever its length, a bad line in the middle
-// is kept, another file named by mistake is never touched, and one station writes at a time.
+// The record file: a last line torn by a crash is cut whatever its length, a whole one that lacks
+// only its end is kept, a bad line in the middle is kept, another file named by mistake is never
+// touched, and one station writes at a time.
 TEST(LineFile, ATornLastLineIsCutAndAnotherFileIsNeverTouched)
 {
     struct Case
     {
         std::string content;
-        bool record;       // a station may append to it
-        std::size_t whole; // the bytes kept when opened
+        bool record;      // a station may append to it
+        std::string kept; // the file once opened
     };
     const std::string line = "{\"outcome\":\"success\",\"radio\":1}\n";
     const std::string bad = "not json at all\n";
+    const std::string unended = line.substr(0, line.size() - 1);
     const std::vector<Case> cases{
-        {"", true, 0},
-        {line, true, line.size()},
-        {line + "{", true, line.size()},
-        {line + bad + line + "{\"bl", true, 2 * line.size() + bad.size()},
-        {line + "{\"outcome\":\"" + std::string(3u << 20, 'x'), true, line.size()},
-        {"{\"outcome\":\"succ", true, 0},
-        {"# KD7X radios\n" + line, false, 0},
-        {"{\"inventory\":[\"radio A\"]}\n", false, 0},
-        {"{\"inventory\":[\"radio A\"]}", false, 0},
-        {"\n" + line, false, 0},
+        {"", true, ""},
+        {line, true, line},
+        {line + "{", true, line},
+        {line + bad + line + "{\"bl", true, line + bad + line},
+        {line + "{\"outcome\":\"" + std::string(3u << 20, 'x'), true, line},
+        {"{\"outcome\":\"succ", true, ""},
+        {line + unended, true, line + line},
+        {"# KD7X radios\n" + line, false, ""},
+        {"{\"inventory\":[\"radio A\"]}\n", false, ""},
+        {"{\"inventory\":[\"radio A\"]}", false, ""},
+        {"\n" + line, false, ""},
     };
+    const auto whole = [](const std::string& tail) { return nlohmann::json::parse(tail, nullptr, false).is_object(); };
     for (const auto& c : cases)
     {
         const std::string name = c.content.substr(0, 40);
@@ -143,17 +148,19 @@ TEST(LineFile, ATornLastLineIsCutAndAnotherFileIsNeverTouched)
         if (!c.record)
         {
             EXPECT_NE(why.find("is not a station's record"), std::string::npos) << why;
+            EXPECT_EQ(ReadText(WideToUtf8(path)), c.content) << "left as it is";
             continue;
         }
         CLineFile file;
-        std::size_t cut = 0;
-        ASSERT_TRUE(file.Open(path, why, cut)) << name << ": " << why;
-        EXPECT_EQ(cut, c.content.size() - c.whole) << name;
+        std::size_t cut = 0, ended = 0;
+        ASSERT_TRUE(file.Open(path, why, cut, ended, whole)) << name << ": " << why;
+        EXPECT_EQ(ReadText(WideToUtf8(path)), c.kept) << name;
+        EXPECT_EQ(cut, c.content.size() + (ended > 0 ? 1 : 0) - c.kept.size()) << name;
         EXPECT_TRUE(file.Append(line, why)) << why;
-        EXPECT_EQ(ReadText(WideToUtf8(path)), c.content.substr(0, c.whole) + line) << name;
+        EXPECT_EQ(ReadText(WideToUtf8(path)), c.kept + line) << name;
 
         CLineFile second;
-        EXPECT_FALSE(second.Open(path, why, cut)) << name;
+        EXPECT_FALSE(second.Open(path, why, cut, ended)) << name;
         EXPECT_NE(why.find("in use by another station"), std::string::npos) << why;
     }
 }
