@@ -16,9 +16,11 @@
 constexpr std::size_t kRadioTextShown = 512;
 // What a pattern is matched against: the last bytes received.
 constexpr std::size_t kRadioTextWindow = 1024;
-// A pattern that takes longer than this to search a window of text is refused: matched again as
-// text arrives, it would hold the wait for the radio's word past its end.
+// A pattern that takes longer than this to search a window of text, and that many times as long as
+// a plain ".*x", is refused: matched again as text arrives, it would hold the wait for the radio's
+// word past its end.
 constexpr int kMaxPatternSearchMs = 500;
+constexpr long long kMaxPatternCostOverPlain = 25;
 constexpr DWORD kDefaultConfirmWaitMs = 10000;
 constexpr int kMaxConfirmWaitSeconds = 600;
 
