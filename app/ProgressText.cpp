@@ -3,7 +3,20 @@
 #include "engine/Kd7v001YmodemControl.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <cstdio>
+
+std::string FormatClock(double seconds)
+{
+    const long total = seconds <= 0 ? 0 : std::lround(seconds);
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
 
 std::wstring FormatProgressText(const std::wstring& caption, int done, int total, bool percent)
 {

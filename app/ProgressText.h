@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// m:ss, or h:mm:ss from an hour on.
+std::string FormatClock(double seconds);
+
 // "caption 33%" (done * 100 / total, truncated) or "caption 3/300".
 std::wstring FormatProgressText(const std::wstring& caption, int done, int total, bool percent);
 

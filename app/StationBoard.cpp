@@ -1,6 +1,7 @@
 #include "app/StationBoard.h"
 
 #include "app/Outcome.h"
+#include "app/ProgressText.h"
 #include "app/RadioText.h"
 #include "platform/Digest.h"
 #include "platform/Text.h"
@@ -41,17 +42,6 @@ std::string LocalClockText(WallClock::time_point t)
     // The window's thread alone asks, so localtime's shared buffer is safe here.
     if (const std::tm* local = std::localtime(&seconds))
         std::strftime(text, sizeof text, "%H:%M:%S", local);
-    return text;
-}
-
-std::string DurationText(double seconds)
-{
-    const long total = seconds <= 0 ? 0 : static_cast<long>(seconds + 0.5);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
     return text;
 }
 
@@ -124,7 +114,7 @@ StationSound CStationBoard::Radio(const StationRadio& radio, const StationTally&
     row.time = m_clock(radio.end);
     row.port = radio.port.key;
     row.radioId = radio.result.radioId ? EscapeRadioText(*radio.result.radioId) : std::string();
-    row.duration = DurationText(radio.seconds);
+    row.duration = FormatClock(radio.seconds);
     row.ok = ok;
 
     Slot& slot = m_slots[radio.port.key];
@@ -260,7 +250,7 @@ StationTallies CStationBoard::Tallies(WallClock::time_point now) const
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.0f radios/h", seconds >= 1 ? t.flashed * 3600.0 / seconds : 0.0);
     out.perHour = rate;
-    out.since = "Running since " + m_clock(t.start) + " (" + DurationText(seconds) + ")";
+    out.since = "Running since " + m_clock(t.start) + " (" + FormatClock(seconds) + ")";
     out.recordFailed = !t.recordError.empty();
     out.record = "Record: " + m_recordPath +
                  (out.recordFailed ? " cannot be written (" + t.recordError + "): no new radio is taken" : "");
@@ -274,11 +264,16 @@ void CStationInbox::Add(Event event)
     bool first = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        first = m_events.empty();
+        first = !m_woken;
+        m_woken = true;
         m_events.push_back(std::move(event));
     }
-    if (first)
-        m_wake();
+    // A wake-up that could not be posted (a full message queue) is tried again with the next event.
+    if (first && !m_wake())
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_woken = false;
+    }
 }
 
 void CStationInbox::OnPort(const StationPortStatus& status) { Add(status); }
@@ -292,6 +287,7 @@ std::vector<StationSound> CStationInbox::Drain(CStationBoard& board)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         events.swap(m_events);
+        m_woken = false;
     }
     std::vector<StationSound> sounds;
     for (const auto& event : events)

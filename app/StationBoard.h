@@ -66,8 +66,6 @@ enum class StationSound
 // 10:15:02 for a moment of the day; the window gives local time, tests their own.
 using ClockText = std::function<std::string(std::chrono::system_clock::time_point)>;
 std::string LocalClockText(std::chrono::system_clock::time_point t);
-// 0:46, 1:02:03.
-std::string DurationText(double seconds);
 // "app.bin, 450000 bytes, SHA-256 3fa1b2c4d5e6", the images joined by "; ".
 std::string ImagesText(const std::vector<UpgradeImage>& images);
 // Whether COM port a comes before b: by number, then by name.
@@ -118,12 +116,12 @@ private:
 };
 
 // Where the workers' events wait for the window: any thread adds, the window's thread takes. The
-// wake is called when the first event comes into an empty inbox, so one wake-up message at a
-// time is enough however many events come.
+// wake is called when the first event comes after the window took the last ones, so one wake-up
+// message at a time is enough however many events come; one that was not posted is tried again.
 class CStationInbox : public IStationView
 {
 public:
-    explicit CStationInbox(std::function<void()> wake) : m_wake(std::move(wake)) {}
+    explicit CStationInbox(std::function<bool()> wake) : m_wake(std::move(wake)) {}
 
     void OnPort(const StationPortStatus& status) override;
     void OnRadio(const StationRadio& radio, const StationTally& tally) override;
@@ -142,7 +140,8 @@ private:
     using Event = std::variant<StationPortStatus, RadioEvent, std::string, StationTally>;
     void Add(Event event);
 
-    std::function<void()> m_wake;
+    std::function<bool()> m_wake; // false: the wake-up was not posted
     std::mutex m_mutex;
     std::vector<Event> m_events;
+    bool m_woken = false; // a wake-up is on its way, and no other is needed until the next Drain
 };

@@ -9,17 +9,6 @@
 #include <cmath>
 #include <cstdio>
 
-std::string FormatClock(double seconds)
-{
-    const long total = seconds <= 0 ? 0 : std::lround(seconds);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    return text;
-}
-
 std::string FormatRate(double bytesPerSecond)
 {
     char text[32];

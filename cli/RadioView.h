@@ -8,8 +8,6 @@
 #include <atomic>
 #include <chrono>
 
-// m:ss, or h:mm:ss from an hour on.
-std::string FormatClock(double seconds);
 // 11.2 kB/s (1 kB = 1000 bytes).
 std::string FormatRate(double bytesPerSecond);
 // "writing data app.bin  45%  203776/450000 bytes  11.2 kB/s  ETA 0:18  elapsed 0:20"

@@ -1,5 +1,6 @@
 #include "cli/StationView.h"
 
+#include "app/ProgressText.h"
 #include "app/RadioText.h"
 
 #include "cli/RadioView.h"

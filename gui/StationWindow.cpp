@@ -29,6 +29,8 @@ constexpr UINT kDpiChangedMessage = 0x02E0;
 constexpr UINT_PTR kPaintTimer = 1;
 // Ten paints a second at most, however many ports send how many events.
 constexpr UINT kPaintEveryMs = 100;
+// A second Stop sooner than this after the first is the same press.
+constexpr DWORD kSecondStopAfterMs = 1000;
 constexpr DWORD kSettleMs = 3000;
 
 // The controls of the choices, disabled while a station runs.
@@ -410,8 +412,15 @@ void CStationDlg::Start()
     WriteSectionString("Station", "Ports", PortsSettingText(ports));
     WriteSectionString("Station", "Record", WideToNarrow(record));
     WriteSectionString("Station", "Count", std::to_string(count));
-    WriteSettingString("app_bin_file", WideToNarrow(request.appPath));
-    WriteSettingString("rcdb_bin_file", WideToNarrow(request.rcdbPath));
+    // The images chosen here are the main dialog's too; images of a bench's switches are that
+    // bench's alone, and an image left out clears nothing.
+    if (!m_switches.app && !m_switches.rcdb)
+    {
+        if (!request.appPath.empty())
+            WriteSettingString("app_bin_file", WideToNarrow(request.appPath));
+        if (!request.rcdbPath.empty())
+            WriteSettingString("rcdb_bin_file", WideToNarrow(request.rcdbPath));
+    }
 
     StationOptions& options = run->options;
     options.makePort = [] { return std::make_shared<CpsSerialPort>(); };
@@ -442,7 +451,7 @@ void CStationDlg::Start()
     options.releases = &run->releases;
     options.stopAgain = "Stop";
     HWND hwnd = m_hWnd;
-    run->inbox = std::make_unique<CStationInbox>([hwnd] { PostMessageW(hwnd, kWakeMessage, 0, 0); });
+    run->inbox = std::make_unique<CStationInbox>([hwnd] { return PostMessageW(hwnd, kWakeMessage, 0, 0) != FALSE; });
 
     m_named = ports.every ? std::vector<std::string>{} : ports.named;
     m_board.Start(std::chrono::system_clock::now(), WideToUtf8(record), m_named);
@@ -487,7 +496,12 @@ void CStationDlg::Stop()
 {
     if (!m_run)
         return;
-    // The first: no new radio, those under way finish; the second: they are stopped.
+    // The first: no new radio, those under way finish; the second: they are stopped. A double
+    // click (or a key held) is one Stop: the second must be meant, it costs every radio under way.
+    const DWORD now = GetTickCount();
+    if (m_run->stops.load() == 1 && now - m_firstStopTick < kSecondStopAfterMs)
+        return;
+    m_firstStopTick = now;
     const int stops = std::min(m_run->stops.load() + 1, 2);
     m_run->stops = stops;
     if (stops == 1)
@@ -521,7 +535,10 @@ void CStationDlg::Wake()
     if (!m_paintDue)
         m_paintDue = SetTimer(m_hWnd, kPaintTimer, kPaintEveryMs, nullptr) != 0;
     if (!m_paintDue)
+    {
         TakeEvents();
+        Refresh();
+    }
 }
 
 void CStationDlg::Ended()
@@ -578,7 +595,11 @@ void CStationDlg::Refresh()
         m_recordRed = tallies.recordFailed;
         InvalidateRect(Item(IDC_ST_RECORD_TEXT), nullptr, TRUE);
     }
-    SetText(IDC_ST_NOTE, m_board.LastNote());
+    // A changed image stays said: a later note must not hide it.
+    const std::string& note = m_board.LastNote();
+    SetText(IDC_ST_NOTE, tallies.imageChanged.empty() || note.find(tallies.imageChanged) != std::string::npos
+                             ? note
+                             : tallies.imageChanged + ". " + note);
 
     const std::vector<StationTile> tiles = m_board.Tiles();
     bool moved = tiles.size() != m_tiles.size();
@@ -734,6 +755,8 @@ void CStationDlg::Close()
     // answers them.
     if (m_asking || m_closing)
         return;
+    // What the inbox holds counts: a radio whose menu was just seen is being flashed.
+    TakeEvents();
     if (m_board.Flashing())
     {
         m_asking = true;
@@ -752,7 +775,8 @@ void CStationDlg::Close()
     // The ports are let go by the station's own end; the window goes then.
     m_closing = true;
     m_run->stops = 2;
-    SetText(IDC_ST_NOTE, "Closing: the station lets go of its ports");
+    m_board.Note("Closing: the station lets go of its ports");
+    Refresh();
 }
 
 void CStationDlg::OnCancel()
@@ -782,7 +806,16 @@ bool CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR&
     case WM_GETMINMAXINFO:
     {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-        info->ptMinTrackSize = {Px(760), Px(600)};
+        // Never more than the screen's work area, or a small screen could not show the window's foot.
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        LONG width = Px(760), height = Px(600);
+        if (GetMonitorInfoW(MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor))
+        {
+            width = std::min(width, monitor.rcWork.right - monitor.rcWork.left);
+            height = std::min(height, monitor.rcWork.bottom - monitor.rcWork.top);
+        }
+        info->ptMinTrackSize = {width, height};
         return true;
     }
     case kDpiChangedMessage:

@@ -59,9 +59,10 @@ private:
     StationFonts m_fonts;
     HFONT m_tallyFont = nullptr;
     HICON m_hIcon = nullptr;
-    bool m_paintDue = false;  // the redraw timer runs
-    bool m_rowsDue = false;   // a radio ended since the last paint
-    bool m_asking = false;    // the question before closing is open
-    bool m_closing = false;   // the window goes once the station has ended
-    bool m_recordRed = false; // the record cannot be written
+    bool m_paintDue = false;   // the redraw timer runs
+    DWORD m_firstStopTick = 0; // of the first Stop, when a second within a second is the same press
+    bool m_rowsDue = false;    // a radio ended since the last paint
+    bool m_asking = false;     // the question before closing is open
+    bool m_closing = false;    // the window goes once the station has ended
+    bool m_recordRed = false;  // the record cannot be written
 };

@@ -36,24 +36,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A step again when Wine did not start the driver: its exit code is none of the driver's own
-# (GuiDriver.cpp), as happens now and then while another Wine program starts on the machine.
-drive() {
-  local attempt status out
-  for attempt in 1 2 3; do
-    status=0
-    out=$("$wine_run" "$driver" "$@") || status=$?
-    case $status in
-      0 | 10 | 11 | 12 | 64)
-        [ -z "$out" ] || printf '%s\n' "${out//$'\r'/}"
-        return "$status"
-        ;;
-    esac
-    echo "dialog-e2e: Wine did not run the driver's step '$*' (exit code $status), attempt $attempt of 3" >&2
-    [ "$attempt" -eq 3 ] || sleep 1
-  done
-  return "$status"
-}
+source "$here/tests/gui/drive.sh"
+drive() { kd7x_drive dialog-e2e "$@"; }
 fail() { echo "FAIL: $*"; exit 1; }
 # Screenshots from the X side, of the window's rectangle.
 shot() {

@@ -44,23 +44,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# As in dialog-e2e.sh: a step again when Wine did not start the driver (an exit code not its own).
-drive() {
-  local attempt status out
-  for attempt in 1 2 3; do
-    status=0
-    out=$("$wine_run" "$driver" "$@") || status=$?
-    case $status in
-      0 | 10 | 11 | 12 | 64)
-        [ -z "$out" ] || printf '%s\n' "${out//$'\r'/}"
-        return "$status"
-        ;;
-    esac
-    echo "station-e2e: Wine did not run the driver's step '$*' (exit code $status), attempt $attempt of 3" >&2
-    [ "$attempt" -eq 3 ] || sleep 1
-  done
-  return "$status"
-}
+source "$here/tests/gui/drive.sh"
+drive() { kd7x_drive station-e2e "$@"; }
 station() { drive --window "KD7X station" "$@"; }
 fail() {
   echo "FAIL: $*"
