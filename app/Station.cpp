@@ -425,7 +425,10 @@ bool CWorker::Quarantine()
     while (m_station.Accepting())
     {
         if (!m_present && !m_named)
-            return false; // unplugged: a new worker takes it, afresh, when it comes back
+        {
+            Enter(PortState::Absent); // as any unplugged port, not as one the station let go
+            return false;             // a new worker takes it, afresh, when it comes back
+        }
         unplugged = unplugged || !m_present;
         if ((unplugged && m_present) || (releases != nullptr && releases->Take(key)))
         {

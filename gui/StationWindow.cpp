@@ -338,7 +338,8 @@ void CStationDlg::Browse(int field, bool record)
     ofn.lpstrInitialDir = theApp.m_strModuleDir.c_str();
     ofn.lpstrDefExt = record ? L"jsonl" : nullptr;
     // A record is appended to: an existing one is the usual choice, not a file to overwrite.
-    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | (record ? 0 : OFN_FILEMUSTEXIST);
+    // The working folder stays the one the program started in: relative paths keep their meaning.
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | (record ? 0 : OFN_FILEMUSTEXIST);
     if (record ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))
         SetItemText(field, file);
 }
@@ -405,7 +406,7 @@ void CStationDlg::Start()
     std::vector<std::string> warnings;
     request.patterns = ReadRadioPatterns(warnings);
 
-    std::wstring record = GetItemText(IDC_ST_RECORD);
+    std::wstring record = FullPath(GetItemText(IDC_ST_RECORD));
     if (record.empty())
         record = theApp.m_strModuleDir + theApp.m_strModuleName + L"-radios.jsonl";
     // The choices kept for the next day; a file that cannot be written changes nothing today.
