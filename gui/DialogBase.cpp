@@ -1,5 +1,7 @@
 #include "gui/DialogBase.h"
 
+#include <commdlg.h>
+
 #include <vector>
 
 HINSTANCE AppInstance() { return GetModuleHandleW(nullptr); }
@@ -86,4 +88,26 @@ INT_PTR CALLBACK CDialogBase::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
     if (message == WM_NCDESTROY)
         self->m_hWnd = nullptr;
     return FALSE;
+}
+
+bool CDialogBase::AskForFile(int field, const wchar_t* filter, const std::wstring& folder, DWORD flags, bool save,
+                             const wchar_t* extension)
+{
+    wchar_t file[MAX_PATH] = {};
+    const std::wstring current = GetItemText(field);
+    if (current.size() < MAX_PATH)
+        current.copy(file, current.size());
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hWnd;
+    ofn.lpstrFilter = filter;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrInitialDir = folder.c_str();
+    ofn.lpstrDefExt = extension;
+    ofn.Flags = flags;
+    if (!(save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn)))
+        return false;
+    SetItemText(field, file);
+    return true;
 }

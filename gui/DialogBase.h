@@ -20,6 +20,10 @@ public:
 
     std::wstring GetItemText(int id) const;
     void SetItemText(int id, const std::wstring& text);
+    // The common file dialog for field, starting at its text (in folder when it has none); the
+    // chosen file goes into the field. False when nothing was chosen.
+    bool AskForFile(int field, const wchar_t* filter, const std::wstring& folder, DWORD flags, bool save = false,
+                    const wchar_t* extension = nullptr);
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
 protected:

@@ -136,21 +136,9 @@ void CKd7YmodemUpdateDlg::FillPortList()
 
 void CKd7YmodemUpdateDlg::Browse(int field, int label, int browse)
 {
-    wchar_t file[MAX_PATH] = {};
-    const std::wstring current = GetItemText(field);
-    if (current.size() < MAX_PATH)
-        current.copy(file, current.size());
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = m_hWnd;
-    ofn.lpstrFilter = L"Firmware images (*.bin)\0*.bin\0All files (*.*)\0*.*\0";
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrInitialDir = theApp.m_strModuleDir.c_str();
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameW(&ofn))
+    if (!AskForFile(field, L"Firmware images (*.bin)\0*.bin\0All files (*.*)\0*.*\0", theApp.m_strModuleDir,
+                    OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY))
         return;
-    SetItemText(field, file);
     ShowRow(field, label, browse, SW_SHOW);
 }
 

@@ -324,24 +324,14 @@ StationPorts CStationDlg::ChosenPorts() const
 
 void CStationDlg::Browse(int field, bool record)
 {
-    wchar_t file[MAX_PATH] = {};
-    const std::wstring current = GetItemText(field);
-    if (current.size() < MAX_PATH)
-        current.copy(file, current.size());
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = m_hWnd;
-    ofn.lpstrFilter = record ? L"Station records (*.jsonl)\0*.jsonl\0All files (*.*)\0*.*\0"
-                             : L"Firmware images (*.bin)\0*.bin\0All files (*.*)\0*.*\0";
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrInitialDir = theApp.m_strModuleDir.c_str();
-    ofn.lpstrDefExt = record ? L"jsonl" : nullptr;
     // A record is appended to: an existing one is the usual choice, not a file to overwrite.
     // The working folder stays the one the program started in: relative paths keep their meaning.
-    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | (record ? 0 : OFN_FILEMUSTEXIST);
-    if (record ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))
-        SetItemText(field, file);
+    AskForFile(field,
+               record ? L"Station records (*.jsonl)\0*.jsonl\0All files (*.*)\0*.*\0"
+                      : L"Firmware images (*.bin)\0*.bin\0All files (*.*)\0*.*\0",
+               theApp.m_strModuleDir,
+               OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | (record ? 0 : OFN_FILEMUSTEXIST), record,
+               record ? L"jsonl" : nullptr);
 }
 
 void CStationDlg::EnableChoices(bool enable)
