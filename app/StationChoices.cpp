@@ -10,7 +10,7 @@ namespace
 std::wstring Lower(std::wstring text)
 {
     for (auto& c : text)
-        c = static_cast<wchar_t>(std::towlower(c));
+        c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
     return text;
 }
 
