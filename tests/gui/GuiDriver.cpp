@@ -209,6 +209,16 @@ int Rect(const Args& args)
     return kDone;
 }
 
+// 1 or 0: what test says of the main window's control ID.
+int PrintFlag(const Args& args, BOOL(WINAPI* test)(HWND))
+{
+    HWND main = MainWindow();
+    if (main == nullptr)
+        return kNotFound;
+    std::printf("%d\n", test(GetDlgItem(main, Number(args[0]))) ? 1 : 0);
+    return kDone;
+}
+
 int Focus(const Args&)
 {
     HWND main = MainWindow();
@@ -350,14 +360,7 @@ const Step kSteps[] = {
     {"close-about", "", 0, [](const Args&) { return ClickAway(AboutWindow(), IDOK); }},
     {"text", "CAPTION ID", 2,
      [](const Args& a) { return PrintText(FindWindowW(nullptr, Wide(a[0]).c_str()), Number(a[1])); }},
-    {"visible", "ID", 1,
-     [](const Args& a) {
-         HWND main = MainWindow();
-         if (main == nullptr)
-             return kNotFound;
-         std::printf("%d\n", IsWindowVisible(GetDlgItem(main, Number(a[0]))) ? 1 : 0);
-         return kDone;
-     }},
+    {"visible", "ID", 1, [](const Args& a) { return PrintFlag(a, IsWindowVisible); }},
     {"focus", "", 0, Focus},
     {"press-enter", "", 0, PressEnter},
     {"rect", "main|tip|box|about", 1, Rect},
@@ -366,14 +369,7 @@ const Step kSteps[] = {
          HWND button = MainWindow() != nullptr ? GetDlgItem(MainWindow(), Number(a[0])) : nullptr;
          return button != nullptr && PostMessageW(button, BM_CLICK, 0, 0) ? kDone : kNotFound;
      }},
-    {"enabled", "ID", 1,
-     [](const Args& a) {
-         HWND main = MainWindow();
-         if (main == nullptr)
-             return kNotFound;
-         std::printf("%d\n", IsWindowEnabled(GetDlgItem(main, Number(a[0]))) ? 1 : 0);
-         return kDone;
-     }},
+    {"enabled", "ID", 1, [](const Args& a) { return PrintFlag(a, IsWindowEnabled); }},
     {"syscommand", "ID", 1,
      [](const Args& a) {
          return PostMessageW(MainWindow(), WM_SYSCOMMAND, static_cast<WPARAM>(Number(a[0])), 0) ? kDone : kNotFound;
